@@ -1,0 +1,34 @@
+#include "debug_sink.h"
+
+namespace tessavirn_host {
+
+void DebugSink::ReceiveDebugInfo(CDebugInfoIf* info) {
+  if (info == nullptr) return;
+  LogEntry entry;
+  entry.level = info->GetLevel();
+  const char* text = info->GetText();
+  entry.text_was_null = text == nullptr;
+  if (text != nullptr) entry.text = text;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (echo_ != nullptr) {
+    std::fprintf(echo_, "[level %u] %s\n", static_cast<unsigned>(entry.level), entry.text.c_str());
+    std::fflush(echo_);
+  }
+  entries_.push_back(std::move(entry));
+}
+
+std::vector<LogEntry> DebugSink::Entries() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_;
+}
+
+std::vector<LogEntry> DebugSink::Find(const std::string& needle) const {
+  std::vector<LogEntry> found;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& e : entries_) {
+    if (e.text.find(needle) != std::string::npos) found.push_back(e);
+  }
+  return found;
+}
+
+}  // namespace tessavirn_host
