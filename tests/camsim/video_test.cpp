@@ -1,0 +1,131 @@
+// "/video.jpg" and the test picture, checked by libjpeg's decoder.
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "camsim/jpeg_picture.h"
+#include "simulator_fixture.h"
+
+namespace camsim_test {
+namespace {
+
+struct DecodedPicture {
+  bool ok = false;
+  int width = 0;
+  int height = 0;
+  int components = 0;
+  std::vector<unsigned char> pixels;
+};
+
+struct DecodeErrors {
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
+};
+
+void OnDecodeError(j_common_ptr info) {
+  std::longjmp(reinterpret_cast<DecodeErrors*>(info->err)->jump, 1);
+}
+
+DecodedPicture Decode(const std::string& jpeg) {
+  DecodedPicture picture;
+  jpeg_decompress_struct info{};
+  DecodeErrors errors{};
+  info.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = OnDecodeError;
+  errors.base.output_message = [](j_common_ptr) {};
+  if (setjmp(errors.jump) != 0) {
+    jpeg_destroy_decompress(&info);
+    picture.ok = false;
+    return picture;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size());
+  if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK) {
+    jpeg_destroy_decompress(&info);
+    return picture;
+  }
+  jpeg_start_decompress(&info);
+  picture.width = static_cast<int>(info.output_width);
+  picture.height = static_cast<int>(info.output_height);
+  picture.components = info.output_components;
+  picture.pixels.resize(static_cast<std::size_t>(picture.width) * picture.height *
+                        picture.components);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW row = picture.pixels.data() + static_cast<std::size_t>(info.output_scanline) *
+                                               picture.width * picture.components;
+    jpeg_read_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_decompress(&info);
+  // Corrupt data is reported as warnings while decoding goes on; a clean picture has none.
+  picture.ok = errors.base.num_warnings == 0;
+  jpeg_destroy_decompress(&info);
+  return picture;
+}
+
+class VideoTest : public SimulatorTest {
+ protected:
+  void SetUp() override { StartWith("minimal_fixed", "127.0.0.27"); }
+};
+
+TEST_F(VideoTest, ServesAJpegThatLibjpegDecodes) {
+  HttpTestClient client;
+  const HttpResponse response = client.Get(Url("/video.jpg"));
+  ASSERT_EQ(response.status, 200);
+  EXPECT_TRUE(response.has_header("Content-Type: image/jpeg"));
+  const DecodedPicture picture = Decode(response.body);
+  ASSERT_TRUE(picture.ok);
+  EXPECT_EQ(picture.width, 640);
+  EXPECT_EQ(picture.height, 480);
+  EXPECT_EQ(picture.components, 3);
+  // The first colour bar is near white, the last near black.
+  EXPECT_GT(picture.pixels[3 * 10], 200);
+  EXPECT_LT(picture.pixels[3 * 630], 60);
+}
+
+TEST_F(VideoTest, ServesThePictureItWasGiven) {
+  const std::string small = camsim::EncodeTestPicture(176, 144, 50);
+  simulator_.SetJpegPicture(small);
+  HttpTestClient client;
+  const HttpResponse response = client.Get(Url("/video.jpg?resolution=QCIF"));
+  EXPECT_EQ(response.body, small);
+  const DecodedPicture picture = Decode(response.body);
+  ASSERT_TRUE(picture.ok);
+  EXPECT_EQ(picture.width, 176);
+  EXPECT_EQ(picture.height, 144);
+}
+
+TEST_F(VideoTest, OnlyReadsAreAllowed) {
+  HttpTestClient client;
+  EXPECT_EQ(client.Post(Url("/video.jpg"), "x").status, 405);
+}
+
+TEST(TestPictureTest, QualityChangesTheEncoding) {
+  const std::string low = camsim::EncodeTestPicture(320, 240, 10);
+  const std::string high = camsim::EncodeTestPicture(320, 240, 95);
+  ASSERT_FALSE(low.empty());
+  EXPECT_LT(low.size(), high.size());
+  EXPECT_TRUE(Decode(low).ok);
+  EXPECT_TRUE(Decode(high).ok);
+  // Start and end of image markers.
+  EXPECT_EQ(high.substr(0, 2), "\xFF\xD8");
+  EXPECT_EQ(high.substr(high.size() - 2), "\xFF\xD9");
+}
+
+TEST(TestPictureTest, RefusesSizesOutOfRange) {
+  EXPECT_TRUE(camsim::EncodeTestPicture(0, 240, 75).empty());
+  EXPECT_TRUE(camsim::EncodeTestPicture(320, -1, 75).empty());
+  EXPECT_TRUE(camsim::EncodeTestPicture(5000, 240, 75).empty());
+  EXPECT_TRUE(Decode(camsim::EncodeTestPicture(1, 1, 75)).ok);
+}
+
+TEST(TestPictureTest, DecoderCatchesATruncatedPicture) {
+  const std::string picture = camsim::EncodeTestPicture(320, 240, 75);
+  EXPECT_FALSE(Decode(picture.substr(0, picture.size() / 2)).ok);
+}
+
+}  // namespace
+}  // namespace camsim_test

@@ -1,0 +1,79 @@
+#include "camsim/jpeg_picture.h"
+
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace camsim {
+namespace {
+
+constexpr int kMaxDimension = 4096;
+
+// libjpeg's default error handler exits the process; this one returns to EncodeTestPicture.
+struct ErrorManager {
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
+};
+
+void OnJpegError(j_common_ptr info) {
+  // base is the first member, so the error manager's address is the ErrorManager's.
+  std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
+}
+
+void FillRow(int y, int width, int height, std::vector<JSAMPLE>* row) {
+  static constexpr unsigned char kBars[8][3] = {{235, 235, 235}, {235, 235, 16}, {16, 235, 235},
+                                                {16, 235, 16},   {235, 16, 235}, {235, 16, 16},
+                                                {16, 16, 235},   {16, 16, 16}};
+  const int ramp = 255 * y / (height > 1 ? height - 1 : 1);
+  for (int x = 0; x < width; ++x) {
+    const int bar = x * 8 / width;
+    for (int c = 0; c < 3; ++c) {
+      // The lower quarter is a grey ramp, so the picture has both edges and smooth areas.
+      const int value = y * 4 >= height * 3 ? ramp : kBars[bar][c];
+      (*row)[static_cast<std::size_t>(x * 3 + c)] = static_cast<JSAMPLE>(value);
+    }
+  }
+}
+
+}  // namespace
+
+std::string EncodeTestPicture(int width, int height, int quality) {
+  if (width < 1 || height < 1 || width > kMaxDimension || height > kMaxDimension) return {};
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
+  jpeg_compress_struct info{};
+  ErrorManager errors{};
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+
+  info.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = OnJpegError;
+  if (setjmp(errors.jump) != 0) {
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return {};
+  }
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = static_cast<JDIMENSION>(width);
+  info.image_height = static_cast<JDIMENSION>(height);
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, quality < 1 ? 1 : (quality > 100 ? 100 : quality), TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    FillRow(static_cast<int>(info.next_scanline), width, height, &row);
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  std::string picture(reinterpret_cast<const char*>(buffer), size);
+  jpeg_destroy_compress(&info);
+  std::free(buffer);
+  return picture;
+}
+
+}  // namespace camsim

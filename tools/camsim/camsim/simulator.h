@@ -1,0 +1,171 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "camsim/faults.h"
+#include "camsim/parameter_tree.h"
+
+struct MHD_Daemon;
+struct MHD_Connection;
+
+namespace camsim {
+
+enum class AuthMode { kNone, kBasic, kDigest };
+
+std::string_view AuthModeName(AuthMode mode);
+std::optional<AuthMode> ParseAuthMode(std::string_view name);
+
+struct AuthSettings {
+  AuthMode mode = AuthMode::kNone;
+  std::string user = "admin";
+  std::string password;
+  std::string realm = "Orvane Network Camera";
+};
+
+// The authentication a request carried, as the camera saw it.
+enum class AuthUsed { kNone, kBasic, kDigest, kOther };
+std::string_view AuthUsedName(AuthUsed used);
+
+// One request, logged when the simulator answers it (a delayed request when its delay ends).
+struct RequestRecord {
+  std::uint64_t sequence = 0;  // 1, 2, ... across the simulator's life (ClearRequestLog keeps it)
+  std::uint64_t connection_id = 0;  // 1, 2, ... in the order TCP connections were accepted
+  std::string method;
+  std::string target;  // the request target as sent: "/params/get.cgi?General.Brand*"
+  std::string body;
+  AuthUsed auth = AuthUsed::kNone;
+  std::string auth_user;       // the user name the credentials named, empty without any
+  bool auth_accepted = false;  // true also when the simulator asks for no authentication
+  int status = 0;              // status the simulator answered with
+};
+
+struct ConnectionCounters {
+  std::uint64_t accepted = 0;  // TCP connections accepted so far
+  std::uint64_t closed = 0;    // of those, the ones that have ended
+  std::uint64_t open() const { return accepted - closed; }
+};
+
+// A camera of the family on one address and port: its HTTP parameter interface over a
+// parameter tree, authentication, "/video.jpg", a request log and fault injection, plus the
+// admin paths under "/camsim/" for the camsim program's users:
+//   /camsim/log                 the request log, one record a line (see FormatRecord)
+//   /camsim/log?clear           empties it
+//   /camsim/connections         "accepted=N", "closed=N", "open=N" lines
+//   /camsim/faults              the faults in force, one a line
+//   /camsim/faults?add=FAULT    adds a fault (ParseFault's text form); ?clear removes all
+//   /camsim/params?K=V[&K=V]    writes (and creates) parameters, bypassing the camera rules
+//   /camsim/auth?mode=M&user=U&password=P&realm=R   changes the authentication
+// Admin requests need no authentication, suffer no faults and are not logged; their TCP
+// connections are counted like any other.
+//
+// Digest authentication is libmicrohttpd's (MD5, qop=auth); in Digest mode Basic credentials
+// are refused with a Digest challenge, in Basic mode Digest ones with a Basic challenge.
+// Faults act in this order: delays, the credentials check (reject-auth makes it fail), a forced
+// status (answered whatever the credentials), then 401 or the answer; stall, close and the two
+// framings without Content-Length shape whichever reply goes out. A stall of a reply without
+// body waits before its headers. A stall also ends when the client closes its connection.
+//
+// Threads: the owner thread calls Start and Stop; every other operation may be called from any
+// thread at any time. libmicrohttpd answers each connection on a thread of its own, which takes
+// mutex_ for the tree, the log, the faults and the settings. Waits inside a reply (delays,
+// stalls) end at once when Stop is called, so Stop never waits for a fault to run out.
+class Simulator {
+ public:
+  Simulator();
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  bool LoadProfileFile(const std::string& path, std::string* error);
+  bool LoadProfileText(std::string_view text, std::string* error);
+
+  // Listens on address (an IPv4 literal) and port; port 0 picks a free port. False with a
+  // reason when already running or the address cannot be bound.
+  bool Start(const std::string& address, std::uint16_t port, std::string* error);
+  // Ends every wait in progress, closes all connections and joins libmicrohttpd's threads.
+  void Stop();
+  // These four are for the owner thread, or for any thread while the simulator runs.
+  bool running() const;
+  std::uint16_t port() const;  // the bound port, also when Start was given 0
+  std::string address() const;
+  // "http://ADDRESS:PORT"
+  std::string base_url() const;
+
+  void SetAuth(const AuthSettings& auth);
+  AuthSettings auth() const;
+
+  std::optional<std::string> GetParameter(std::string_view key) const;
+  // Changes or adds a parameter (the in-process counterpart of /camsim/params).
+  void SetParameter(std::string_view key, std::string_view value);
+  std::vector<Parameter> FindParameters(std::string_view request_key) const;
+  // A copy of the whole tree, for comparisons.
+  ParameterTree Tree() const;
+
+  std::vector<RequestRecord> RequestLog() const;
+  void ClearRequestLog();
+  // Waits until at least count records are in the log, or timeout passes; returns whether they
+  // are. The count includes records already there.
+  bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
+  ConnectionCounters Connections() const;
+  // Waits until at least count connections have closed, or timeout passes.
+  bool WaitForClosedConnections(std::uint64_t count, std::chrono::milliseconds timeout) const;
+
+  void AddFault(const Fault& fault);
+  void ClearFaults();
+  std::vector<Fault> Faults() const;
+
+  // The picture "/video.jpg" serves; by default a 640 x 480 test picture.
+  void SetJpegPicture(std::string picture);
+  std::string JpegPicture() const;
+
+  // One log record as the admin path prints it: fields separated by tabs, the body with CR, LF,
+  // tab and backslash escaped.
+  static std::string FormatRecord(const RequestRecord& record);
+
+ private:
+  struct Callbacks;  // libmicrohttpd's callbacks, in simulator.cpp
+  friend struct Callbacks;
+  struct Connection;
+  struct Request;
+  struct Reply;
+  struct BodyStream;
+
+  // Runs on a connection thread once the whole request has arrived.
+  bool Answer(MHD_Connection* connection, Request* request);
+  Reply AnswerAdmin(const std::string& path, const std::string& query);
+  // Sends reply shaped by faults; with challenge, as a 401 asking for that authentication.
+  bool Queue(MHD_Connection* connection, const Reply& reply, const std::vector<Fault>& faults,
+             const AuthSettings* challenge, bool stale_nonce);
+  // Faults for this target; uses up one of each counted fault.
+  std::vector<Fault> TakeFaultsLocked(const std::string& target);
+  // Sleeps up to duration; false when Stop or the peer closing its socket cut it short.
+  bool Wait(std::chrono::milliseconds duration, int peer_socket) const;
+  void AppendLog(RequestRecord record);
+
+  MHD_Daemon* daemon_ = nullptr;          // written by the owner thread in Start and Stop
+  std::string address_;                   // written in Start only, before connection threads exist
+  std::uint16_t port_ = 0;                // written in Start only, before connection threads exist
+  unsigned char digest_random_[32] = {};  // read by libmicrohttpd while running
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;  // log, connections or stopping_ changed
+  bool stopping_ = false;                    // guarded by mutex_
+  ParameterTree tree_;                       // guarded by mutex_
+  AuthSettings auth_;                        // guarded by mutex_
+  std::vector<Fault> faults_;                // guarded by mutex_
+  std::vector<RequestRecord> log_;           // guarded by mutex_
+  std::uint64_t next_sequence_ = 1;          // guarded by mutex_
+  std::uint64_t next_connection_id_ = 1;     // guarded by mutex_
+  ConnectionCounters connections_;           // guarded by mutex_
+  std::shared_ptr<const std::string> jpeg_;  // guarded by mutex_
+};
+
+}  // namespace camsim
