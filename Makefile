@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test demo asan tsan install clean
+.PHONY: all deps build test demo asan tsan fuzz install clean
 
 all: build
 
@@ -27,8 +27,13 @@ asan: deps
 tsan: deps
 	@bash scripts/sanitize.sh thread build-tsan
 
+# Each fuzz target over its corpus, then FUZZ_SECONDS of fuzzing each.
+FUZZ_SECONDS ?= 30
+fuzz: deps
+	@bash scripts/fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
 install: build
 	@cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -248,7 +248,11 @@ TEST_P(DriverLogLevels, NoticeAndInformationArriveAtTheHostsLevels) {
 INSTANTIATE_TEST_SUITE_P(HostVersions, DriverLogLevels,
                          ::testing::Values(LevelCase{{5, 11, 0, 0}, 2, 2}, LevelCase{{5, 12, 0, 0}, 3, 3},
                                            LevelCase{{6, 2, 9, 9}, 3, 3}, LevelCase{{6, 3, 0, 0}, 100, 3},
-                                           LevelCase{{7, 0, 0, 0}, 100, 3}));
+                                           LevelCase{{7, 0, 0, 0}, 100, 3}),
+                         [](const ::testing::TestParamInfo<LevelCase>& param_info) {
+                           return "Host" + std::to_string(param_info.param.version.major) + "_" +
+                                  std::to_string(param_info.param.version.minor);
+                         });
 
 TEST(DriverLog, MessagesOfAnyLengthArriveWhole) {
   OpenedDriver d;
