@@ -104,10 +104,8 @@ std::string ToLower(std::string_view text) {
   return lower;
 }
 
-std::string FormatText(const char* format, ...) {
+std::string FormatTextV(const char* format, std::va_list args) {
   if (format == nullptr) return {};
-  std::va_list args;
-  va_start(args, format);
   std::va_list measure;
   va_copy(measure, args);
   const int length = std::vsnprintf(nullptr, 0, format, measure);
@@ -117,6 +115,13 @@ std::string FormatText(const char* format, ...) {
     text.resize(static_cast<std::size_t>(length));
     std::vsnprintf(text.data(), text.size() + 1, format, args);
   }
+  return text;
+}
+
+std::string FormatText(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::string text = FormatTextV(format, args);
   va_end(args);
   return text;
 }

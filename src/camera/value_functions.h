@@ -1,6 +1,8 @@
 // Number and text functions that go with camera parameter replies.
 #pragma once
 
+#include <cstdarg>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -39,6 +41,8 @@ std::string ToLower(std::string_view text);
 // printf-style formatting into a text of exactly the needed length; empty when the format
 // cannot be applied.
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same with the arguments already collected.
+std::string FormatTextV(const char* format, std::va_list args) __attribute__((format(printf, 1, 0)));
 
 std::string FormatVersion(const FirmwareVersion& version);
 

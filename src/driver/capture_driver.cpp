@@ -1,8 +1,7 @@
 #include "driver/capture_driver.h"
 
-#include <cstdio>
-#include <vector>
 
+#include "camera/value_functions.h"
 #include "driver/debug_info.h"
 #include "driver/log_level.h"
 #include "driver/video_capture.h"
@@ -12,17 +11,6 @@ namespace {
 
 std::string CopyText(const char* text) { return text == nullptr ? std::string() : std::string(text); }
 
-std::string FormatV(const char* format, va_list args) {
-  if (format == nullptr) return {};
-  va_list measure;
-  va_copy(measure, args);
-  const int needed = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (needed <= 0) return {};
-  std::vector<char> buffer(static_cast<size_t>(needed) + 1);
-  std::vsnprintf(buffer.data(), buffer.size(), format, args);
-  return std::string(buffer.data(), static_cast<size_t>(needed));
-}
 
 }  // namespace
 
@@ -94,7 +82,7 @@ void CIPCaptureDriver::Log(std::int32_t message_type, const char* format, ...) {
 
 void CIPCaptureDriver::LogV(std::int32_t message_type, const char* format, va_list args) {
   try {
-    const std::string text = FormatV(format, args);
+    const std::string text = FormatTextV(format, args);
     const auto level = MapMessageLevel(message_type, host_core_version_);
     if (!level || sink_ == nullptr) return;
     CDebugInfo info(*level, text);

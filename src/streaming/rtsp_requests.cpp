@@ -1,31 +1,8 @@
 #include "streaming/rtsp_requests.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include "camera/value_functions.h"
 
 namespace kalmora {
-namespace {
-
-// The camera matches the request texts byte for byte against what its firmware expects, so they
-// are kept as printf formats exactly as the camera documents them.
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  std::va_list copy;
-  va_copy(copy, args);
-  const int size = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text;
-  if (size > 0) {
-    text.resize(static_cast<std::size_t>(size) + 1);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.resize(static_cast<std::size_t>(size));
-  }
-  va_end(args);
-  return text;
-}
-
-}  // namespace
 
 std::string_view RTSPStreamName(int stream_kind) {
   switch (stream_kind) {
@@ -49,36 +26,38 @@ std::string FormatRTSPRequest(int type, const RTSPRequestArgs& args, unsigned cs
   const int port = kRTSPServerPort;
   const unsigned input = args.video_input;
   const char* const session = args.session_id.c_str();
+  // The camera matches these texts byte for byte, so they stay printf formats exactly as its
+  // firmware documents them.
   switch (type) {
     case kRTSPDescribe:
-      return Format(
+      return FormatText(
           "DESCRIBE rtsp://%s:%d/VideoInput/%u/%s/1 RTSP/1.0\r\nCSeq: %u\r\nAccept: "
           "application/sdp\r\nUser-Agent: Kalmora\r\n\r\n",
           host, port, input, stream, cseq);
     case kRTSPSetup:
       // The channel's single media track is always trackID=1; the SDP is not read.
-      return Format(
+      return FormatText(
           "SETUP rtsp://%s:%d/VideoInput/%u/%s/1/trackID=1 RTSP/1.0\r\nCSeq: %u\r\nTransport: "
           "RTP/AVP;unicast;client_port=%u-%u\r\nUser-Agent: Kalmora\r\n\r\n",
           host, port, input, stream, cseq, args.client_rtp_port, args.client_rtcp_port);
     case kRTSPPlay:
-      return Format(
+      return FormatText(
           "PLAY rtsp://%s:%d/VideoInput/%u/%s/1 RTSP/1.0\r\nCSeq: %u\r\nSession: %s\r\nRange: "
           "npt=0.000-\r\nUser-Agent: Kalmora\r\n\r\n",
           host, port, input, stream, cseq, session);
     case kRTSPPause:
-      return Format(
+      return FormatText(
           "PAUSE rtsp://%s:%d/VideoInput/%u/%s/1 RTSP/1.0\r\nCSeq: %u\r\nSession: "
           "%s\r\nUser-Agent: Kalmora\r\n\r\n",
           host, port, input, stream, cseq, session);
     case kRTSPTeardown:
-      return Format(
+      return FormatText(
           "TEARDOWN rtsp://%s:%d/VideoInput/%u/%s/1 RTSP/1.0\r\nCSeq: %u\r\nSession: "
           "%s\r\nUser-Agent: Kalmora\r\n\r\n",
           host, port, input, stream, cseq, session);
     case kRTSPOptions:
       // Sent as the keep-alive of the session (RFC 2326 section 10.1), hence the Session header.
-      return Format(
+      return FormatText(
           "OPTIONS rtsp://%s:%d/VideoInput/%u/%s/1 RTSP/1.0\r\nCSeq: %u\r\nSession: "
           "%s\r\nUser-Agent: Kalmora\r\n\r\n",
           host, port, input, stream, cseq, session);
