@@ -1,0 +1,270 @@
+#include "streaming/udp_port.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <system_error>
+#include <vector>
+
+namespace kalmora {
+namespace {
+
+constexpr int kSocketBuffersPerDatagramBuffer = 32;
+constexpr std::size_t kBufferGrowth = 1024;
+// A smaller wanted size reallocates only when it saves more than this.
+constexpr std::size_t kBufferShrinkSlack = 2048;
+constexpr std::size_t kDrainScratchSize = 1024;
+constexpr long kMicrosecondsPerSecond = 1000000;
+
+// One step above the thread's current scheduling priority; without the right to raise it the
+// thread keeps the priority it has.
+void RaisePriority() {
+  const auto tid = static_cast<id_t>(gettid());
+  errno = 0;
+  const int nice_value = getpriority(PRIO_PROCESS, tid);
+  if (errno != 0) return;
+  (void)setpriority(PRIO_PROCESS, tid, nice_value - 1);
+}
+
+}  // namespace
+
+CUDPPort::CUDPPort() = default;
+
+CUDPPort::~CUDPPort() {
+  Close();
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  // Left only when a callback destroys its own port, which it must not do: the thread still
+  // returns into this object. Detached, so that at least the process is not ended here.
+  if (thread_.joinable()) thread_.detach();
+}
+
+bool CUDPPort::IsReceiveThread() const { return thread_id_.load() == std::this_thread::get_id(); }
+
+void CUDPPort::SetWaitTime(int seconds, int microseconds) {
+  long total = std::max(seconds, 0) * kMicrosecondsPerSecond + std::max(microseconds, 0);
+  wait_seconds_.store(static_cast<int>(total / kMicrosecondsPerSecond));
+  wait_microseconds_.store(static_cast<int>(total % kMicrosecondsPerSecond));
+}
+
+bool CUDPPort::JoinEndedThread() {
+  if (!thread_.joinable()) return true;
+  if (thread_.get_id() == std::this_thread::get_id()) return false;
+  thread_.join();
+  thread_id_.store(std::thread::id{});
+  return true;
+}
+
+int CUDPPort::Open(std::uint16_t port) {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  if (IsOpen()) return kUDPAlreadyOpen;
+  // A receive thread that closed its own port may still be returning from that callback.
+  if (!JoinEndedThread()) return kUDPThreadFailed;
+
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kUDPSocketFailed;
+
+  const std::size_t buffer_size = receive_buffer_size_.load();
+  const int requested =
+      buffer_size > static_cast<std::size_t>(kMaxSocketReceiveBuffer / kSocketBuffersPerDatagramBuffer)
+          ? kMaxSocketReceiveBuffer
+          : std::min(static_cast<int>(buffer_size) * kSocketBuffersPerDatagramBuffer, kMaxSocketReceiveBuffer);
+  socket_receive_buffer_requested_.store(requested);
+  if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &requested, sizeof requested) != 0) {
+    ::close(fd);
+    return kUDPBufferFailed;
+  }
+
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return kUDPBindFailed;
+  }
+  std::uint16_t bound_port = port;
+  if (port == 0) {
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0) bound_port = ntohs(bound.sin_port);
+  }
+
+  running_.store(true);
+  socket_.store(fd);
+  local_port_.store(bound_port);
+  try {
+    thread_ = std::thread([this, fd] { ReceiveLoop(fd); });
+  } catch (const std::system_error&) {
+    running_.store(false);
+    socket_.store(-1);
+    local_port_.store(0);
+    ::close(fd);
+    return kUDPThreadFailed;
+  }
+  thread_id_.store(thread_.get_id());
+  return kUDPOpened;
+}
+
+bool CUDPPort::LockFromReceiveThread() {
+  while (!lock_.try_lock()) {
+    // The holder may be a Close that waits for this thread: it has cleared the flag first.
+    if (!running_.load()) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+bool CUDPPort::Close() {
+  const bool on_receive_thread = IsReceiveThread();
+  if (on_receive_thread) {
+    if (!LockFromReceiveThread()) return true;
+  } else {
+    lock_.lock();
+  }
+  std::lock_guard<std::recursive_mutex> lock(lock_, std::adopt_lock);
+
+  const int fd = socket_.load();
+  if (fd < 0) {
+    JoinEndedThread();
+    return true;
+  }
+  running_.store(false);
+  // Wakes the receive thread: a wait reports the socket readable and a receive returns 0.
+  ::shutdown(fd, SHUT_RDWR);
+  if (!on_receive_thread && thread_.joinable()) {
+    thread_.join();
+    thread_id_.store(std::thread::id{});
+  }
+  std::uint8_t scratch[kDrainScratchSize];
+  while (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
+  }
+  ::close(fd);
+  socket_.store(-1);
+  if (IUDPPortUser* user = user_.load()) {
+    try {
+      user->OnClosed(this);
+    } catch (...) {
+    }
+  }
+  local_port_.store(0);
+  return true;
+}
+
+void CUDPPort::SetUser(IUDPPortUser* user) {
+  if (IsReceiveThread()) {
+    user_.store(user);
+    return;
+  }
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    user_.store(user);
+  }
+  // Not under the port lock: a callback that closes the port would wait for it.
+  std::lock_guard<std::mutex> wait_for_callback(callback_mutex_);
+}
+
+void CUDPPort::NotifyDatagram(const sockaddr_in& sender, const std::uint8_t* data, std::size_t length) {
+  std::lock_guard<std::mutex> lock(callback_mutex_);
+  if (IUDPPortUser* user = user_.load()) {
+    try {
+      user->OnDatagram(this, sender, data, length);
+    } catch (...) {
+    }
+  }
+}
+
+void CUDPPort::NotifyTimeout() {
+  std::lock_guard<std::mutex> lock(callback_mutex_);
+  if (IUDPPortUser* user = user_.load()) {
+    try {
+      user->OnTimeout();
+    } catch (...) {
+    }
+  }
+}
+
+void CUDPPort::NotifyClosed() {
+  std::lock_guard<std::mutex> lock(callback_mutex_);
+  if (IUDPPortUser* user = user_.load()) {
+    try {
+      user->OnClosed(this);
+    } catch (...) {
+    }
+  }
+}
+
+// The socket stays open until Close, which clears running_ before it shuts the socket down;
+// after any callback or wakeup the loop reads running_ before it touches the socket again.
+void CUDPPort::ReceiveLoop(int fd) {
+  thread_id_.store(std::this_thread::get_id());
+  pthread_setname_np(pthread_self(), "UDPPort");
+  RaisePriority();
+
+  std::vector<std::uint8_t> buffer(receive_buffer_size_.load());
+  while (running_.load()) {
+    const int seconds = wait_seconds_.load();
+    const int microseconds = wait_microseconds_.load();
+    if (seconds != 0 || microseconds != 0) {
+      pollfd waiting{fd, POLLIN, 0};
+      const timespec limit{seconds, static_cast<long>(microseconds) * 1000};
+      const int ready = ::ppoll(&waiting, 1, &limit, nullptr);
+      if (!running_.load()) return;
+      if (ready == 0) {
+        NotifyTimeout();
+        continue;
+      }
+      if (ready < 0) {
+        if (errno == EFAULT) {
+          NotifyClosed();
+          return;
+        }
+        std::this_thread::yield();
+        continue;
+      }
+      if ((waiting.revents & POLLNVAL) != 0) {
+        NotifyClosed();
+        return;
+      }
+    }
+    // With no wait time the receive below blocks until a datagram or Close comes.
+
+    const std::size_t wanted = receive_buffer_size_.load();
+    if (wanted > buffer.size() || buffer.size() - wanted > kBufferShrinkSlack) {
+      std::vector<std::uint8_t>(wanted).swap(buffer);
+    }
+
+    sockaddr_in sender{};
+    iovec piece{buffer.data(), buffer.size()};
+    msghdr message{};
+    message.msg_name = &sender;
+    message.msg_namelen = sizeof sender;
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    const ssize_t received = ::recvmsg(fd, &message, 0);
+    if (!running_.load()) return;
+    if (received < 0) {
+      const int error = errno;
+      if (error == EBADF || error == ENOTSOCK || error == EFAULT || error == EINVAL) {
+        NotifyClosed();
+        return;
+      }
+      continue;  // time-out, interruption, or an error report queued on the socket
+    }
+    if ((message.msg_flags & MSG_TRUNC) != 0) {
+      // The datagram did not fit and is lost; the next one gets a larger buffer.
+      receive_buffer_size_.fetch_add(kBufferGrowth);
+      continue;
+    }
+    if (received == 0) continue;  // an empty datagram carries nothing
+    NotifyDatagram(sender, buffer.data(), static_cast<std::size_t>(received));
+  }
+}
+
+}  // namespace kalmora
