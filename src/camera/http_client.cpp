@@ -51,7 +51,7 @@ struct CurlCallbacks {
   static size_t OnBody(char* data, size_t size, size_t count, void* self) {
     auto* client = static_cast<CHttpClient*>(self);
     const size_t bytes = size * count;
-    if (client->abort_.load()) return 0;
+    if (client->Aborted()) return 0;
     // Past the cap the transfer ends; the response keeps what fits.
     if (client->incoming_.size() + bytes > CHttpClient::kMaxBodyBytes) return 0;
     client->incoming_.insert(client->incoming_.end(), data, data + bytes);
@@ -60,7 +60,7 @@ struct CurlCallbacks {
 
   static int OnProgress(void* self, curl_off_t, curl_off_t dl_now, curl_off_t, curl_off_t ul_now) {
     auto* client = static_cast<CHttpClient*>(self);
-    if (client->abort_.load()) return 1;
+    if (client->Aborted()) return 1;
     const std::int64_t moved = dl_now + ul_now;
     const std::uint64_t now = SteadyMs();
     if (moved != client->last_progress_bytes_) {
@@ -136,6 +136,7 @@ bool CHttpClient::SendRequest(const std::string& verb, const std::string& path) 
 
 bool CHttpClient::SendRequest(const std::string& verb, const std::string& path,
                               const std::vector<std::string>& header_lines, const std::string& body) {
+  if (cancelled_.load()) return false;
   try {
     return SendWithScheme(verb, path, header_lines, body);
   } catch (...) {
@@ -271,6 +272,11 @@ std::size_t CHttpClient::ReadResponseBody(std::vector<std::uint8_t>& body, std::
   }
   body_.clear();
   return total;
+}
+
+void CHttpClient::Cancel() {
+  cancelled_.store(true);
+  CloseRequest();
 }
 
 void CHttpClient::CloseRequest() {

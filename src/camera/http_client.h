@@ -64,6 +64,9 @@ class CHttpClient {
   // Aborts the exchange in progress, if any (that exchange keeps the response bytes it already
   // received), or drops the last response.
   void CloseRequest();
+  // Any thread: aborts the exchange in progress and makes every later request of this client
+  // fail at once, so a request about to start cannot slip past an abort.
+  void Cancel();
 
   const std::string& host() const { return host_; }
   std::uint16_t port() const { return port_; }
@@ -82,6 +85,7 @@ class CHttpClient {
   bool PerformExchange(const std::string& verb, const std::string& path, const std::vector<std::string>& headers,
                        const std::string& body);
   void DropConnection();
+  bool Aborted() const { return abort_.load() || cancelled_.load(); }
   void* Handle();
 
   const std::string agent_;
@@ -93,6 +97,7 @@ class CHttpClient {
   int socket_ = -1;
   std::vector<std::uint8_t> body_;
   std::atomic<bool> abort_{false};
+  std::atomic<bool> cancelled_{false};
   std::atomic<bool> in_exchange_{false};
 
   void* curl_ = nullptr;  // the easy handle; owns the connection

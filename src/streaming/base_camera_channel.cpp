@@ -1,29 +1,100 @@
 #include "streaming/base_camera_channel.h"
 
+#include <dlfcn.h>
+
+#include <cstring>
+
+#include "driver/capture_driver.h"
+#include "driver/log_level.h"
 #include "host/types.h"
 
 namespace kalmora {
 
+namespace {
+
+constexpr const char* kDecoderLibrary = "libplurvexa.so";
+constexpr const char* kSetCameraState = "kalmora::CBaseCameraChannel::SetCameraState";
+
+}  // namespace
+
+std::uint32_t PictureSizeClass(std::uint32_t width, std::uint32_t height) {
+  if (width < 1024 && width > 2 * height) return 3;
+  if (width > 400) return 4;
+  return 2;
+}
+
+std::uint32_t FrameBufferSize(std::uint32_t length) {
+  for (const std::uint32_t step : {4096u, 16384u, 32768u, 131072u}) {
+    if (length <= step) return step;
+  }
+  return length;
+}
+
 CBaseCameraChannel::CBaseCameraChannel(std::uint32_t channel, CIPCaptureDriver* driver,
                                        ipcapture::ICaptureFrameCallback* consumer)
-    : channel_(channel), driver_(driver), consumer_(consumer), state_(ipcapture::kChannelStopped) {}
+    : channel_(channel), driver_(driver), state_(ipcapture::kChannelStopped), consumer_(consumer) {
+  if (driver_ != nullptr) {
+    thread_stop_timeout_ms_ = driver_->communication_timeout_ms();
+    signal_loss_timeout_ms_ = driver_->long_timeout_ms();
+  }
+  LoadDecoderLibrary();
+  last_frame_time_ = clock_();
+}
 
-CBaseCameraChannel::~CBaseCameraChannel() = default;
+CBaseCameraChannel::~CBaseCameraChannel() {
+  // A subclass has already stopped the thread; this only catches a base that never started one.
+  JoinThread();
+  if (decoder_library_ != nullptr) dlclose(decoder_library_);
+}
+
+void CBaseCameraChannel::LoadDecoderLibrary() {
+  decoder_library_ = dlopen(kDecoderLibrary, RTLD_NOW | RTLD_LOCAL);
+  if (decoder_library_ == nullptr) return;
+  void* symbol = dlsym(decoder_library_, "ParseMpegHeader");
+  if (symbol == nullptr) symbol = dlsym(decoder_library_, "_ParseMpegHeader@16");
+  parse_mpeg_header_ = reinterpret_cast<ParseMpegHeaderFn>(symbol);
+}
 
 bool CBaseCameraChannel::Start(std::uint32_t frame_interval_ms, std::uint32_t width, std::uint32_t height,
                                std::uint32_t quality) {
-  if (GetState() != ipcapture::kChannelStopped) return false;
+  if (GetState() != ipcapture::kChannelStopped || !CanStream()) return false;
   frame_interval_ms_ = frame_interval_ms;
   width_ = width;
   height_ = height;
   quality_ = quality;
-  return StartStreaming();
+  return StartThread();
+}
+
+bool CBaseCameraChannel::StartThread() {
+  if (thread_.joinable()) Stop();
+  SetState(ipcapture::kChannelStopped);
+  stop_event_.Reset();
+  try {
+    thread_ = std::thread([this] {
+      // Nothing may escape into the host process: an exception ends this channel's thread only.
+      try {
+        ThreadBody();
+      } catch (...) {
+      }
+    });
+  } catch (...) {
+    return false;
+  }
+  return true;
 }
 
 void CBaseCameraChannel::Stop() {
   SetState(ipcapture::kChannelStopped);
-  StopStreaming();
+  stop_event_.Set();
+  AbortBlockingWork();
+  // Every blocking step of the channel thread is bounded or aborted above, so the join ends; a
+  // thread is never killed.
+  JoinThread();
   SetState(ipcapture::kChannelStopped);
+}
+
+void CBaseCameraChannel::JoinThread() {
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
 bool CBaseCameraChannel::RestartWithFormat(ipcapture::IIPPictureSize* size, std::uint32_t frame_interval_ms) {
@@ -33,7 +104,80 @@ bool CBaseCameraChannel::RestartWithFormat(ipcapture::IIPPictureSize* size, std:
   }
   frame_interval_ms_ = frame_interval_ms;
   Stop();
-  return StartStreaming();
+  return StartThread();
+}
+
+bool CBaseCameraChannel::camera_online() const {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  return camera_online_;
+}
+
+void CBaseCameraChannel::SetCameraState(bool online) {
+  std::lock_guard<std::mutex> guard(state_lock_);
+  if (online == camera_online_) return;
+  camera_online_ = online;
+  if (driver_ == nullptr) return;
+  const char* address = driver_->address().c_str();
+  if (online) {
+    driver_->Log(kMsgInfo, "%s: Camera %s is online", kSetCameraState, address);
+  } else if (GetState() == ipcapture::kChannelStopped) {
+    driver_->Log(kMsgInfo, "%s: Camera %s is offline. Channel was stopped", kSetCameraState, address);
+  } else if (GetState() == ipcapture::kChannelSignalLost) {
+    driver_->Log(kMsgError, "%s: Signal was lost for camera %s (channel %u)", kSetCameraState, address, channel_);
+  } else if (const std::uint32_t code = last_http_error_code_.load(); code != 0) {
+    driver_->Log(kMsgError, "%s: Camera %s is offline or failed, HTTP error code %u", kSetCameraState, address, code);
+  } else {
+    driver_->Log(kMsgError, "%s: Camera %s is offline or failed", kSetCameraState, address);
+  }
+}
+
+void CBaseCameraChannel::MarkFrameReceived() {
+  const std::uint64_t now = clock_();
+  std::lock_guard<std::mutex> guard(last_frame_lock_);
+  last_frame_time_ = now;
+}
+
+std::uint32_t CBaseCameraChannel::MillisecondsSinceLastFrame() const {
+  const std::uint64_t now = clock_();
+  std::uint64_t last = 0;
+  {
+    std::lock_guard<std::mutex> guard(last_frame_lock_);
+    last = last_frame_time_;
+  }
+  return ElapsedMs(last, now);
+}
+
+ipcapture::ICaptureFrameFactory* CBaseCameraChannel::frame_factory() const {
+  return driver_ != nullptr ? driver_->frame_factory() : nullptr;
+}
+
+bool CBaseCameraChannel::DeliverFrame(std::uint32_t /*channel*/, const std::uint8_t* data, std::uint32_t length,
+                                      bool mpeg4) {
+  ipcapture::ICaptureFrameFactory* factory = frame_factory();
+  if (factory == nullptr) return false;
+  std::uint32_t type = ipcapture::kFrameTypeDivi;
+  if (mpeg4) {
+    if (parse_mpeg_header_ == nullptr) return false;
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+    if (parse_mpeg_header_(data, data, length, &width, &height) < 1) return false;
+    width_ = width;
+    height_ = height;
+    type = ipcapture::kFrameTypeDivx;
+  }
+  const std::uint32_t size_class = PictureSizeClass(width_, height_);
+  ipcapture::ICaptureFrame* frame = factory->AllocateFrame(type, FrameBufferSize(length), kAllocationTag);
+  if (frame == nullptr) return false;
+  frame->SetWidth(width_);
+  frame->SetHeight(height_);
+  frame->SetSizeClass(size_class);
+  frame->SetDataLength(length);
+  frame->SetFrameType(type);
+  frame->StampCurrentTime();
+  if (length != 0) std::memcpy(frame->GetData(), data, length);
+  const bool taken = consumer_ != nullptr && consumer_->CaptureFrameCallback(frame);
+  factory->ReleaseFrame(frame);
+  return taken;
 }
 
 }  // namespace kalmora

@@ -1,9 +1,10 @@
-// The channel classes the driver chooses from the stream type. Their receiving machinery (RTSP
-// session with RTP depacketising, or repeated JPEG retrieval over HTTP) is not built yet: until
-// it is, they refuse to start and report the stopped state, so a host sees a plain failure.
+// The channel classes the driver chooses from the stream type. H.264 over RTSP streams; the
+// Motion-JPEG and MPEG-4 channels are not built yet: they refuse to start and report the stopped
+// state, so a host sees a plain failure.
 #pragma once
 
 #include "streaming/base_camera_channel.h"
+#include "streaming/h264_channel_rtsp.h"
 
 namespace kalmora {
 
@@ -12,14 +13,8 @@ class CNotYetStreamingChannel : public CBaseCameraChannel {
   using CBaseCameraChannel::CBaseCameraChannel;
 
  protected:
-  bool StartStreaming() override { return false; }
-  void StopStreaming() override {}
-};
-
-// H.264 over RTSP/RTP.
-class CH264ChannelRTSP final : public CNotYetStreamingChannel {
- public:
-  using CNotYetStreamingChannel::CNotYetStreamingChannel;
+  bool CanStream() const override { return false; }
+  std::uint32_t ThreadBody() override { return 0; }
 };
 
 // MPEG-4 over RTSP/RTP.
