@@ -57,6 +57,7 @@ TEST(FormatSummary, ARecordingWithFrames) {
   s.counters.frames = 250;
   s.counters.key_frames = 10;
   s.counters.bytes = 1'250'000;
+  s.file_bytes = 1'249'995;
   s.counters.damaged = 1;
   s.counters.no_signal_notices = 1;
   s.duration_s = 10;
@@ -65,7 +66,9 @@ TEST(FormatSummary, ARecordingWithFrames) {
   s.spacing = {249, 40, 40, 80, 1};
   const std::string text = FormatSummary(s);
   EXPECT_TRUE(Has(text, "frames:             250 (10 key)\n")) << text;
-  EXPECT_TRUE(Has(text, "bytes:              1250000 written to cam.h264\n")) << text;
+  EXPECT_TRUE(Has(text, "bytes:              1250000 in frames\n")) << text;
+  EXPECT_TRUE(Has(text, "file:               cam.h264, 1249995 bytes (without the closing delimiter of the last frame)\n"))
+      << text;
   EXPECT_TRUE(Has(text, "duration:           10.0 s\n")) << text;
   EXPECT_TRUE(Has(text, "average:            25.0 fps, 1000.0 kbit/s\n")) << text;
   EXPECT_TRUE(Has(text, "first frame:        key\n")) << text;
@@ -80,8 +83,10 @@ TEST(FormatSummary, ARecordingWithFrames) {
   s.counters.refused = 2;
   s.counters.without_time_stamp = 3;
   s.write_error = "No space left on device";
+  s.file_bytes = s.counters.bytes;
   const std::string worse = FormatSummary(s);
   EXPECT_TRUE(Has(worse, "first frame:        not key\n")) << worse;
+  EXPECT_TRUE(Has(worse, "file:               cam.h264, 1250000 bytes\n")) << worse;
   EXPECT_TRUE(Has(worse, "refused frames:     2\n")) << worse;
   EXPECT_TRUE(Has(worse, "without time stamp: 3 frames\n")) << worse;
   EXPECT_TRUE(Has(worse, "write error:        No space left on device\n")) << worse;

@@ -28,6 +28,8 @@ using kalmora::ipcapture::SystemTime;
 using tessavirn_test::AnnexB;
 using tessavirn_test::Bytes;
 
+constexpr std::size_t kDelimiterSize = 5;
+
 SystemTime At(std::uint16_t second, std::uint16_t ms) {
   SystemTime t;
   t.year = 2026;
@@ -137,9 +139,12 @@ TEST(RecordingConsumer, FramesFromTwoThreadsAtOnceAreWrittenWholeAndCountedExact
   EXPECT_EQ(consumer.TimeStamps().size(), c.frames);
 
   // Walk the file frame by frame: each must be one of the expected frames, byte for byte, and
-  // each thread's frames must follow in the order it delivered them.
-  const Bytes file = ReadAll(out.file);
-  ASSERT_EQ(file.size(), expected_bytes);
+  // each thread's frames must follow in the order it delivered them. The last frame's closing
+  // delimiter is held back.
+  Bytes file = ReadAll(out.file);
+  ASSERT_EQ(file.size(), expected_bytes - kDelimiterSize);
+  EXPECT_EQ(consumer.FileBytes(), file.size());
+  file.insert(file.end(), {0x00, 0x00, 0x01, 0x09, 0x30});
   const std::size_t kParameterSetsSize = AnnexB().Sps().Pps().bytes().size();
   std::vector<int> next(kThreads, 0);
   std::vector<std::size_t> lengths;
@@ -229,8 +234,40 @@ TEST(RecordingConsumer, DamagedFramesAreTakenCountedAndTheFirstIsDescribed) {
   EXPECT_EQ(c.key_frames, 2u);
   EXPECT_EQ(consumer.FirstDamage(), "frame 1: no access unit delimiter at the end");
   EXPECT_EQ(consumer.FirstFrameKey(), false);
-  // Damaged frames are written like any other.
-  EXPECT_EQ(ReadAll(out.file).size(), c.bytes);
+  // Damaged frames are written like any other; only the last frame's delimiter is held back.
+  EXPECT_EQ(ReadAll(out.file).size(), c.bytes - kDelimiterSize);
+}
+
+TEST(RecordingConsumer, TheClosingDelimiterOfAFrameIsWrittenWhenTheNextFrameComes) {
+  TempFile out;
+  RecordingConsumer consumer(out.file, nullptr);
+  const Bytes key = tessavirn_test::KeyFrame();
+  const Bytes delta = tessavirn_test::DeltaFrame();
+  const Bytes no_delimiter = AnnexB().Nal(1, {0x9A}).bytes();
+  const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xD9};
+  const auto without_delimiter = [](const Bytes& b) { return Bytes(b.begin(), b.end() - kDelimiterSize); };
+
+  ASSERT_TRUE(consumer.CaptureFrameCallback(MakeFrame(kFrameTypeH264, key).get()));
+  EXPECT_EQ(ReadAll(out.file), without_delimiter(key));
+  EXPECT_EQ(consumer.FileBytes(), key.size() - kDelimiterSize);
+  ASSERT_TRUE(consumer.CaptureFrameCallback(MakeFrame(kFrameTypeH264Delta, delta).get()));
+  Bytes want = key;
+  want.insert(want.end(), delta.begin(), delta.end() - kDelimiterSize);
+  EXPECT_EQ(ReadAll(out.file), want);
+
+  // A frame without its delimiter is written whole and holds nothing back; a frame of another
+  // type still gets the delimiter before it.
+  ASSERT_TRUE(consumer.CaptureFrameCallback(MakeFrame(kFrameTypeH264Delta, no_delimiter).get()));
+  want.insert(want.end(), delta.end() - kDelimiterSize, delta.end());
+  want.insert(want.end(), no_delimiter.begin(), no_delimiter.end());
+  EXPECT_EQ(ReadAll(out.file), want);
+  ASSERT_TRUE(consumer.CaptureFrameCallback(MakeFrame(kFrameTypeH264Delta, delta).get()));
+  ASSERT_TRUE(consumer.CaptureFrameCallback(MakeFrame(kFrameTypeJpeg, jpeg).get()));
+  want.insert(want.end(), delta.begin(), delta.end());
+  want.insert(want.end(), jpeg.begin(), jpeg.end());
+  EXPECT_EQ(ReadAll(out.file), want);
+  EXPECT_EQ(consumer.FileBytes(), want.size());
+  EXPECT_EQ(consumer.Counters().bytes, want.size());
 }
 
 TEST(RecordingConsumer, OtherStreamsAreWrittenAsTheyComeWithTheirKeyFlag) {

@@ -119,8 +119,8 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
     RecordCounters last_counters;
     while (!stop.load()) {
       const auto now = Clock::now();
-      if (options.seconds != 0 && now >= end) break;
       logs.PrintNew();
+      // The last second of a timed recording still gets its progress line.
       if (now >= next_tick) {
         ProgressFigures figures;
         figures.elapsed_s = SecondsBetween(started_at, now);
@@ -133,6 +133,7 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
         last_tick = now;
         while (next_tick <= now) next_tick += 1s;
       }
+      if (options.seconds != 0 && now >= end) break;
       auto wake = std::min(next_tick, now + kPollInterval);
       if (options.seconds != 0) wake = std::min(wake, end);
       std::this_thread::sleep_until(wake);
@@ -148,6 +149,7 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
   RecordSummary summary;
   summary.out_path = out_path;
   summary.counters = consumer.Counters();
+  summary.file_bytes = consumer.FileBytes();
   summary.duration_s = duration;
   summary.first_frame_key = consumer.FirstFrameKey();
   summary.first_damage = consumer.FirstDamage();

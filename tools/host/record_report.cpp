@@ -62,7 +62,9 @@ std::string FormatSummary(const RecordSummary& s) {
   } else {
     text += Format("  frames:             %" PRIu64 " (%" PRIu64 " key)\n", c.frames, c.key_frames);
   }
-  text += Format("  bytes:              %" PRIu64 " written to %s\n", c.bytes, s.out_path.c_str());
+  text += Format("  bytes:              %" PRIu64 " in frames\n", c.bytes);
+  text += Format("  file:               %s, %" PRIu64 " bytes", s.out_path.c_str(), s.file_bytes);
+  text += s.file_bytes < c.bytes ? " (without the closing delimiter of the last frame)\n" : "\n";
   text += Format("  duration:           %.1f s\n", s.duration_s);
   const double seconds = s.duration_s > 0 ? s.duration_s : 1;
   if (c.frames > 0) {

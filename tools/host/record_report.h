@@ -26,6 +26,7 @@ std::string FormatProgress(const ProgressFigures& figures);
 struct RecordSummary {
   std::string out_path;
   RecordCounters counters;
+  std::uint64_t file_bytes = 0;  // less than counters.bytes by a held-back closing delimiter
   double duration_s = 0;
   std::optional<bool> first_frame_key;  // empty: no frame
   std::string first_damage;             // empty: none damaged

@@ -1,5 +1,6 @@
 #include "recording_consumer.h"
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +14,13 @@
 namespace tessavirn_host {
 
 using namespace kalmora::ipcapture;
+
+namespace {
+
+// The access unit delimiter the driver ends every H.264 frame with.
+constexpr std::array<std::uint8_t, 5> kDelimiter = {0x00, 0x00, 0x01, 0x09, 0x30};
+
+}  // namespace
 
 bool IsKeyFrameType(std::uint32_t type_code) {
   return type_code == kFrameTypeH264 || type_code == kFrameTypeJpeg || type_code == kFrameTypeDivx;
@@ -52,12 +60,29 @@ bool RecordingConsumer::CaptureFrameCallback(ICaptureFrame* frame) {
     const auto stamp = SystemTimeToEpochMs(frame->GetTimeStamp());
     const auto callback_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
 
+    // The delimiter that ends an H.264 frame is written only when the next frame follows:
+    // after the last frame it would begin an access unit without a picture, which decoders
+    // report as an error.
+    const bool hold_delimiter =
+        IsH264FrameType(type) && (problems & (kH264NoTrailingDelimiter | kH264Empty)) == 0;
+    const auto now_written = hold_delimiter ? data.first(data.size() - kDelimiter.size()) : data;
+
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), out_) != data.size()) {
+    const auto write = [&](std::span<const std::uint8_t> bytes) {
+      if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out_) == bytes.size()) {
+        file_bytes_ += bytes.size();
+        return true;
+      }
       if (write_error_.empty()) write_error_ = std::strerror(errno);
       ++counters_.refused;
       return false;
+    };
+    if (delimiter_held_) {
+      if (!write(kDelimiter)) return false;
+      delimiter_held_ = false;
     }
+    if (!write(now_written)) return false;
+    delimiter_held_ = hold_delimiter;
     const std::uint64_t index = counters_.frames++;
     counters_.bytes += data.size();
     if (key) ++counters_.key_frames;
@@ -93,6 +118,11 @@ RecordCounters RecordingConsumer::Counters() const {
   RecordCounters counters = counters_;
   counters.no_signal_notices = no_signal_notices_.load();
   return counters;
+}
+
+std::uint64_t RecordingConsumer::FileBytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return file_bytes_;
 }
 
 std::vector<std::int64_t> RecordingConsumer::TimeStamps() const {

@@ -26,6 +26,10 @@ std::string FrameTypeText(std::uint32_t type_code);
 // arrival order, counts it, checks H.264 frames' structure, keeps its time stamp for the
 // spacing figures, and writes a line per frame to the frame log when there is one.
 //
+// The file holds the frames byte for byte, except that the access unit delimiter ending the
+// last H.264 frame is left out: it would begin an access unit that never comes, which
+// decoders report as an error. (Each frame's delimiter is written when the next one arrives.)
+//
 // Threads: CaptureFrameCallback and NotifyNoSignal run on driver threads, possibly several at
 // once; the readers run on any thread. One mutex guards the files and the figures (the no-signal
 // count is an atomic of its own); the callback holds it only for the write of one frame.
@@ -47,6 +51,8 @@ class RecordingConsumer final : public kalmora::ipcapture::ICaptureFrameCallback
   void NotifyNoSignal() override;
 
   RecordCounters Counters() const;
+  // What is in the output file so far: Counters().bytes, less a delimiter held back.
+  std::uint64_t FileBytes() const;
   // The valid time stamps of the taken frames in arrival order, in ms since the epoch.
   std::vector<std::int64_t> TimeStamps() const;
   // Whether the first taken frame was a key frame; empty before the first frame.
@@ -61,6 +67,8 @@ class RecordingConsumer final : public kalmora::ipcapture::ICaptureFrameCallback
   std::FILE* frame_log_;
   mutable std::mutex mutex_;
   RecordCounters counters_;
+  std::uint64_t file_bytes_ = 0;
+  bool delimiter_held_ = false;  // the last frame's delimiter is not written yet
   std::vector<std::int64_t> time_stamps_;
   std::optional<bool> first_frame_key_;
   std::string first_damage_;

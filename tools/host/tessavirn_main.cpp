@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   record->add_option("--out", record_options.out_path,
                      "Output file (default record.h264 for h264: H.264 Annex B; record.mjpeg for mjpeg: the JPEG "
-                     "pictures one after another; record.m4v for mpeg4: elementary stream)");
+                     "pictures one after another; record.m4v for mpeg4: elementary stream). Frames are written as they arrive, except that the access "
+                     "unit delimiter closing the last H.264 frame is left out: it would begin an empty access unit");
   record->add_option("--seconds", record_options.seconds, "Seconds to record; 0 records until Ctrl-C or SIGTERM")
       ->capture_default_str();
   record->add_option("--frame-log", record_options.frame_log_path,
