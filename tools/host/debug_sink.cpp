@@ -11,7 +11,7 @@ void DebugSink::ReceiveDebugInfo(CDebugInfoIf* info) {
   if (text != nullptr) entry.text = text;
   std::lock_guard<std::mutex> lock(mutex_);
   if (echo_ != nullptr) {
-    std::fprintf(echo_, "[level %u] %s\n", static_cast<unsigned>(entry.level), entry.text.c_str());
+    std::fprintf(echo_, "%s\n", FormatLogEntry(entry).c_str());
     std::fflush(echo_);
   }
   entries_.push_back(std::move(entry));
@@ -22,6 +22,12 @@ std::vector<LogEntry> DebugSink::Entries() const {
   return entries_;
 }
 
+std::vector<LogEntry> DebugSink::EntriesFrom(std::size_t first) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (first >= entries_.size()) return {};
+  return {entries_.begin() + static_cast<std::ptrdiff_t>(first), entries_.end()};
+}
+
 std::vector<LogEntry> DebugSink::Find(const std::string& needle) const {
   std::vector<LogEntry> found;
   std::lock_guard<std::mutex> lock(mutex_);
@@ -29,6 +35,10 @@ std::vector<LogEntry> DebugSink::Find(const std::string& needle) const {
     if (e.text.find(needle) != std::string::npos) found.push_back(e);
   }
   return found;
+}
+
+std::string FormatLogEntry(const LogEntry& entry) {
+  return "[level " + std::to_string(static_cast<unsigned>(entry.level)) + "] " + entry.text;
 }
 
 }  // namespace tessavirn_host

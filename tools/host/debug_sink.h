@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -25,6 +26,8 @@ class DebugSink final : public kalmora::ipcapture::IDebugMessageSink {
   void ReceiveDebugInfo(CDebugInfoIf* info) override;
 
   std::vector<LogEntry> Entries() const;
+  // The entries from position first on, in the order they arrived (empty when there are none).
+  std::vector<LogEntry> EntriesFrom(std::size_t first) const;
   // Entries whose text contains needle.
   std::vector<LogEntry> Find(const std::string& needle) const;
 
@@ -33,5 +36,8 @@ class DebugSink final : public kalmora::ipcapture::IDebugMessageSink {
   mutable std::mutex mutex_;
   std::vector<LogEntry> entries_;
 };
+
+// A log entry as the commands print it: "[level N] text".
+std::string FormatLogEntry(const LogEntry& entry);
 
 }  // namespace tessavirn_host

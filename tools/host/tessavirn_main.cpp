@@ -1,29 +1,74 @@
 // tessavirn: the reference host. Loads the capture driver as a recorder does and drives it.
 #include <CLI/CLI.hpp>
 
+#include <signal.h>
+
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "open_command.h"
+#include "record_command.h"
 
 namespace {
 
-void AddDeviceOptions(CLI::App& command, tessavirn_host::DeviceConfig& device, std::string& stream,
-                      std::vector<std::string>& params, std::string& driver_path) {
+// What the device options of every command fill in.
+struct DeviceArguments {
+  std::string stream = "h264";
+  std::vector<std::string> params;
+};
+
+void AddDeviceOptions(CLI::App& command, tessavirn_host::DeviceConfig& device, DeviceArguments& args,
+                      std::string& driver_path) {
   command.add_option("--driver", driver_path, "Path of libtessavirn.so (default: beside this program)");
   command.add_option("--address", device.address, "Camera host name or IP address")->required();
   command.add_option("--port", device.port, "Camera HTTP port")->capture_default_str();
   command.add_option("--user", device.user, "User name for the camera");
   command.add_option("--password", device.password, "Password for the camera");
-  command.add_option("--stream", stream, "Stream type: h264, mjpeg, mpeg4 (or its number)")->capture_default_str();
+  command.add_option("--stream", args.stream, "Stream type: h264, mjpeg, mpeg4 (or its number)")->capture_default_str();
   command.add_option("--model", device.model, "Device model as the recorder knows it")->capture_default_str();
   command.add_option("--channels", device.video_channels, "Number of video channels")->capture_default_str();
   command.add_option("--inputs", device.digital_inputs, "Number of digital inputs")->capture_default_str();
   command.add_option("--outputs", device.digital_outputs, "Number of digital outputs")->capture_default_str();
-  command.add_option("--param", params,
+  command.add_option("--param", args.params,
                      "Custom parameter N=TEXT (repeatable). Required by the driver: 1 network timeout in ms, "
                      "2 video standard (0 PAL, 1 NTSC), 6 MJPEG over HTTP (1) or RTSP (0), 8 number of PTZ channels");
+}
+
+// The stream type and custom parameters into the configuration; false (after saying why) when
+// one is malformed.
+bool ApplyDeviceArguments(const DeviceArguments& args, tessavirn_host::DeviceConfig& device) {
+  const auto type = tessavirn_host::ParseStreamType(args.stream);
+  if (!type) {
+    std::fprintf(stderr, "tessavirn: --stream must be h264, mjpeg, mpeg4 or a number, not \"%s\"\n",
+                 args.stream.c_str());
+    return false;
+  }
+  device.stream_type = *type;
+  for (const auto& p : args.params) {
+    if (!tessavirn_host::AddCustomParameter(device, p)) {
+      std::fprintf(stderr, "tessavirn: --param takes N=TEXT with N from 1, not \"%s\"\n", p.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// Set by SIGINT and SIGTERM; the recording loop polls it. The handler resets itself, so a
+// second signal ends the program at once.
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) { g_stop.store(true); }
+
+void InstallStopHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace
@@ -33,31 +78,61 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   tessavirn_host::OpenOptions open_options;
-  std::string stream = "h264";
-  std::vector<std::string> params;
+  DeviceArguments open_args;
   CLI::App* open = app.add_subcommand("open", "Load the driver, open it for a camera, print its log, close it");
-  AddDeviceOptions(*open, open_options.device, stream, params, open_options.driver_path);
+  AddDeviceOptions(*open, open_options.device, open_args, open_options.driver_path);
+
+  tessavirn_host::RecordOptions record_options;
+  DeviceArguments record_args;
+  std::string size = "640x480";
+  CLI::App* record = app.add_subcommand(
+      "record",
+      "Open the driver for a camera, start a channel and write the frames it delivers to a file, with a "
+      "progress line each second and a summary at the end. Custom parameters 1, 2, 6 and 8 default to "
+      "5000, 0, 0 and 0. Exit status: 0 frames recorded, 1 open refused, channel not started or no frame, "
+      "2 bad arguments, 3 driver not loadable");
+  AddDeviceOptions(*record, record_options.device, record_args, record_options.driver_path);
+  record->add_option("--channel", record_options.channel, "Video channel to record, from 0")->capture_default_str();
+  record->add_option("--size", size, "Picture size WxH asked of the camera")->capture_default_str();
+  record->add_option("--interval", record_options.interval_ms, "Milliseconds between frames asked of the camera")
+      ->check(CLI::Range(1, 65535))
+      ->capture_default_str();
+  record->add_option("--quality", record_options.quality, "Picture quality asked of the camera, 0 to 100")
+      ->check(CLI::Range(0, 100))
+      ->capture_default_str();
+  record->add_option("--out", record_options.out_path,
+                     "Output file (default record.h264 for h264: H.264 Annex B; record.mjpeg for mjpeg: the JPEG "
+                     "pictures one after another; record.m4v for mpeg4: elementary stream). Frames are written as they arrive, except that the access "
+                     "unit delimiter closing the last H.264 frame is left out: it would begin an empty access unit");
+  record->add_option("--seconds", record_options.seconds, "Seconds to record; 0 records until Ctrl-C or SIGTERM")
+      ->capture_default_str();
+  record->add_option("--frame-log", record_options.frame_log_path,
+                     "Write a line per frame as it arrives: index callback_time_ns length type key timestamp_ms "
+                     "(callback time in ns since the epoch; timestamp_ms from the frame's time stamp, - if none)");
+  record->add_flag("--quiet", record_options.quiet, "No progress line");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    // Help is a success; every malformed command line is exit status 2.
+    return app.exit(e) == 0 ? 0 : 2;
   }
 
   if (open->parsed()) {
-    const auto type = tessavirn_host::ParseStreamType(stream);
-    if (!type) {
-      std::fprintf(stderr, "tessavirn: --stream must be h264, mjpeg, mpeg4 or a number, not \"%s\"\n", stream.c_str());
+    if (!ApplyDeviceArguments(open_args, open_options.device)) return 2;
+    return tessavirn_host::RunOpen(open_options, stdout, stderr);
+  }
+  if (record->parsed()) {
+    if (!ApplyDeviceArguments(record_args, record_options.device)) return 2;
+    const auto picture = tessavirn_host::ParsePictureSize(size);
+    if (!picture) {
+      std::fprintf(stderr, "tessavirn: --size takes WxH with both from 1 to 65535, not \"%s\"\n", size.c_str());
       return 2;
     }
-    open_options.device.stream_type = *type;
-    for (const auto& p : params) {
-      if (!tessavirn_host::AddCustomParameter(open_options.device, p)) {
-        std::fprintf(stderr, "tessavirn: --param takes N=TEXT with N from 1, not \"%s\"\n", p.c_str());
-        return 2;
-      }
-    }
-    return tessavirn_host::RunOpen(open_options, stdout, stderr);
+    record_options.width = picture->first;
+    record_options.height = picture->second;
+    InstallStopHandlers();
+    return tessavirn_host::RunRecord(record_options, stdout, stderr, g_stop);
   }
   return 2;
 }

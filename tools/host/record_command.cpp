@@ -1,0 +1,176 @@
+#include "record_command.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "driver_session.h"
+#include "record_report.h"
+#include "recording_consumer.h"
+
+namespace tessavirn_host {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePointer = std::unique_ptr<std::FILE, FileCloser>;
+
+// How often the wait loop looks at the stop flag and the driver's log.
+constexpr auto kPollInterval = 100ms;
+
+// Prints the driver's log entries that have arrived since the last call.
+class LogPrinter {
+ public:
+  LogPrinter(const DebugSink& sink, RecordConsole& console) : sink_(sink), console_(console) {}
+  void PrintNew() {
+    for (const auto& entry : sink_.EntriesFrom(printed_)) {
+      console_.Line(FormatLogEntry(entry));
+      ++printed_;
+    }
+  }
+
+ private:
+  const DebugSink& sink_;
+  RecordConsole& console_;
+  std::size_t printed_ = 0;
+};
+
+std::optional<std::int32_t> ChannelState(kalmora::ipcapture::IIPVideoCapture& capture, std::uint32_t channel) {
+  std::int32_t state = 0;
+  std::int32_t second = 0;
+  std::uint8_t flag = 0;
+  if (!capture.GetChannelStatus(channel, &state, &second, &flag, 0)) return std::nullopt;
+  return state;
+}
+
+double SecondsBetween(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+}  // namespace
+
+int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, const std::atomic<bool>& stop) {
+  const std::string out_path =
+      options.out_path.empty() ? DefaultRecordPath(options.device.stream_type) : options.out_path;
+  FilePointer video(std::fopen(out_path.c_str(), "wb"));
+  if (!video) {
+    std::fprintf(err, "tessavirn: cannot write %s: %s\n", out_path.c_str(), std::strerror(errno));
+    return 2;
+  }
+  FilePointer frame_log;
+  if (!options.frame_log_path.empty()) {
+    frame_log.reset(std::fopen(options.frame_log_path.c_str(), "w"));
+    if (!frame_log) {
+      std::fprintf(err, "tessavirn: cannot write %s: %s\n", options.frame_log_path.c_str(), std::strerror(errno));
+      return 2;
+    }
+  }
+
+  DeviceConfig device = options.device;
+  FillDefaultCustomParameters(device);
+
+  // The consumer outlives the session: the driver is closed before the consumer goes away.
+  RecordingConsumer consumer(video.get(), frame_log.get());
+  RecordConsole console(out, ::isatty(::fileno(out)) != 0, !options.quiet);
+  DriverSession session(out, err, nullptr);
+  LogPrinter logs(session.sink(), console);
+
+  const int opened = session.Open(options.driver_path, device);
+  logs.PrintNew();
+  if (opened != 0) return opened;
+
+  auto* driver = session.driver();
+  kalmora::ipcapture::IIPVideoCapture* capture = driver->GetVideoCaptureEx();
+  if (capture == nullptr) capture = driver->GetVideoCapture();
+  if (capture == nullptr) {
+    std::fflush(out);
+    std::fprintf(err, "tessavirn: the driver has no video capture object\n");
+    return 1;
+  }
+
+  ChannelSettings settings(options.width, options.height, options.interval_ms, options.quality);
+  std::fprintf(out, "recording channel %u (%ux%u, %u ms between frames, quality %u) to %s for %s\n",
+               static_cast<unsigned>(options.channel), static_cast<unsigned>(options.width),
+               static_cast<unsigned>(options.height), static_cast<unsigned>(options.interval_ms),
+               static_cast<unsigned>(options.quality), out_path.c_str(),
+               options.seconds == 0 ? "as long as it runs (Ctrl-C stops)"
+                                    : (std::to_string(options.seconds) + " s").c_str());
+  std::fflush(out);
+
+  const auto started_at = Clock::now();
+  const bool started = capture->StartChannel(options.channel, &consumer, &settings);
+  if (!started) {
+    std::fflush(out);
+    std::fprintf(err, "tessavirn: channel %u did not start\n", static_cast<unsigned>(options.channel));
+  } else {
+    const auto end = started_at + std::chrono::seconds(options.seconds);
+    auto next_tick = started_at + 1s;
+    auto last_tick = started_at;
+    RecordCounters last_counters;
+    while (!stop.load()) {
+      const auto now = Clock::now();
+      logs.PrintNew();
+      // The last second of a timed recording still gets its progress line.
+      if (now >= next_tick) {
+        ProgressFigures figures;
+        figures.elapsed_s = SecondsBetween(started_at, now);
+        figures.counters = consumer.Counters();
+        figures.last_second = RatesBetween(last_counters, figures.counters, SecondsBetween(last_tick, now));
+        figures.state = ChannelState(*capture, options.channel);
+        figures.new_no_signal = figures.counters.no_signal_notices > last_counters.no_signal_notices;
+        console.Progress(FormatProgress(figures));
+        last_counters = figures.counters;
+        last_tick = now;
+        while (next_tick <= now) next_tick += 1s;
+      }
+      if (options.seconds != 0 && now >= end) break;
+      auto wake = std::min(next_tick, now + kPollInterval);
+      if (options.seconds != 0) wake = std::min(wake, end);
+      std::this_thread::sleep_until(wake);
+    }
+  }
+  // A channel that failed to start is still in the driver's table until it is stopped.
+  capture->StopChannel(options.channel);
+  const double duration = SecondsBetween(started_at, Clock::now());
+  console.Finish();
+  session.Close();
+  logs.PrintNew();
+
+  RecordSummary summary;
+  summary.out_path = out_path;
+  summary.counters = consumer.Counters();
+  summary.file_bytes = consumer.FileBytes();
+  summary.duration_s = duration;
+  summary.first_frame_key = consumer.FirstFrameKey();
+  summary.first_damage = consumer.FirstDamage();
+  summary.write_error = consumer.WriteError();
+  const auto stamps = consumer.TimeStamps();
+  summary.spacing = AnalyzeSpacing(stamps);
+  if (std::fflush(video.get()) != 0 && summary.write_error.empty()) summary.write_error = std::strerror(errno);
+  if (std::fclose(video.release()) != 0 && summary.write_error.empty()) summary.write_error = std::strerror(errno);
+  std::fputs(FormatSummary(summary).c_str(), out);
+  std::fflush(out);
+
+  if (!summary.write_error.empty()) {
+    std::fprintf(err, "tessavirn: writing %s failed: %s\n", out_path.c_str(), summary.write_error.c_str());
+    return 1;
+  }
+  if (!started) return 1;
+  if (summary.counters.frames == 0) {
+    std::fprintf(err, "tessavirn: no frame arrived\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace tessavirn_host

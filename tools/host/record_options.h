@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "device_config.h"
+
+namespace tessavirn_host {
+
+struct RecordOptions {
+  std::string driver_path;  // empty: DefaultDriverPath()
+  DeviceConfig device;
+  std::uint32_t channel = 0;
+  std::uint16_t width = 640;
+  std::uint16_t height = 480;
+  std::uint16_t interval_ms = 40;
+  std::uint16_t quality = 60;
+  std::string out_path;        // empty: DefaultRecordPath(device.stream_type)
+  std::string frame_log_path;  // empty: no frame log
+  std::uint32_t seconds = 10;  // 0: until stopped
+  bool quiet = false;          // no progress line
+};
+
+// Gives the custom parameters the driver requires a working value where the user gave none:
+// 1 network timeout "5000" ms, 2 video standard "0" (PAL), 6 "0" (Motion-JPEG over RTSP, not
+// HTTP), 8 "0" PTZ channels. Given values are kept as they are, even malformed ones.
+void FillDefaultCustomParameters(DeviceConfig& config);
+
+// "WxH" with both from 1 to 65535; empty for anything else.
+std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePictureSize(const std::string& text);
+
+// record.h264 for H.264, record.mjpeg (concatenated JPEG pictures) for Motion-JPEG, record.m4v
+// (elementary stream) for MPEG-4, record.bin for another stream type.
+std::string DefaultRecordPath(std::int32_t stream_type);
+
+}  // namespace tessavirn_host

@@ -1,0 +1,62 @@
+#include "record_statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <vector>
+
+namespace tessavirn_host {
+
+std::optional<std::int64_t> SystemTimeToEpochMs(const kalmora::ipcapture::SystemTime& utc) {
+  if (utc.year < 1970 || utc.month < 1 || utc.month > 12 || utc.day < 1 || utc.day > 31 || utc.hour > 23 ||
+      utc.minute > 59 || utc.second > 59 || utc.milliseconds > 999) {
+    return std::nullopt;
+  }
+  std::tm tm{};
+  tm.tm_year = utc.year - 1900;
+  tm.tm_mon = utc.month - 1;
+  tm.tm_mday = utc.day;
+  tm.tm_hour = utc.hour;
+  tm.tm_min = utc.minute;
+  tm.tm_sec = utc.second;
+  const std::time_t seconds = ::timegm(&tm);
+  // timegm normalises the record: a day past the month's end (31 April) moves the month.
+  if (tm.tm_mon != utc.month - 1 || tm.tm_mday != utc.day) return std::nullopt;
+  return static_cast<std::int64_t>(seconds) * 1000 + utc.milliseconds;
+}
+
+SpacingStats AnalyzeSpacing(std::span<const std::int64_t> timestamps_ms) {
+  SpacingStats stats;
+  if (timestamps_ms.size() < 2) return stats;
+  std::vector<double> gaps;
+  gaps.reserve(timestamps_ms.size() - 1);
+  for (std::size_t i = 1; i < timestamps_ms.size(); ++i) {
+    gaps.push_back(static_cast<double>(timestamps_ms[i] - timestamps_ms[i - 1]));
+  }
+  stats.intervals = gaps.size();
+  std::vector<double> sorted = gaps;
+  std::sort(sorted.begin(), sorted.end());
+  stats.min_ms = sorted.front();
+  stats.max_ms = sorted.back();
+  const std::size_t mid = sorted.size() / 2;
+  stats.median_ms = sorted.size() % 2 == 1 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
+  // Without a positive median (stamps all equal, or going backwards) there is no frame spacing
+  // to measure gaps by.
+  if (stats.median_ms <= 0) return stats;
+  for (double gap : gaps) {
+    if (gap > 1.5 * stats.median_ms) {
+      stats.estimated_dropped += static_cast<std::uint64_t>(std::llround(gap / stats.median_ms) - 1);
+    }
+  }
+  return stats;
+}
+
+Rates RatesBetween(const RecordCounters& before, const RecordCounters& after, double seconds) {
+  Rates rates;
+  if (seconds <= 0) return rates;
+  rates.frames_per_second = static_cast<double>(after.frames - before.frames) / seconds;
+  rates.kilobits_per_second = static_cast<double>(after.bytes - before.bytes) * 8.0 / 1000.0 / seconds;
+  return rates;
+}
+
+}  // namespace tessavirn_host
