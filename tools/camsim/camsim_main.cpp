@@ -12,6 +12,7 @@
 
 #include "camsim/faults.h"
 #include "camsim/jpeg_picture.h"
+#include "camsim/media_faults.h"
 #include "camsim/simulator.h"
 
 namespace {
@@ -39,7 +40,10 @@ int main(int argc, char** argv) {
       "/video.jpg, with optional authentication and injected faults, until SIGINT or SIGTERM.\n"
       "Admin paths (no authentication, not logged): /camsim/log[?clear], /camsim/connections,\n"
       "/camsim/faults[?add=FAULT|?clear], /camsim/params?K=V, "
-      "/camsim/auth?mode=&user=&password=&realm="};
+      "/camsim/auth?mode=&user=&password=&realm=,\n"
+      "/camsim/rtsp (RTSP counters), /camsim/restart?ms=N.\n"
+      "RTSP on --rtsp-port: rtsp://ADDR:PORT/VideoInput/N/h264/1 (DESCRIBE, SETUP, PLAY, OPTIONS,\n"
+      "TEARDOWN), the H.264 clip in a loop over RTP/UDP with RTCP sender reports."};
   std::string profile;
   std::string address = "127.0.0.1";
   std::uint16_t port = 80;
@@ -50,6 +54,11 @@ int main(int argc, char** argv) {
   int jpeg_height = 480;
   int jpeg_quality = 75;
   bool print_requests = false;
+  std::uint16_t rtsp_port = 554;
+  std::string rtsp_dialect = "family";
+  camsim::RtspSettings rtsp;
+  bool no_timeout_announce = false;
+  std::string clip;
 
   app.add_option("--profile", profile,
                  "Profile file in the camera's reply format (key=value lines with optional\n"
@@ -71,8 +80,8 @@ int main(int argc, char** argv) {
   app.add_option("--realm", auth.realm, "Realm of the authentication challenge")
       ->capture_default_str();
   app.add_option("--fault", fault_texts,
-                 std::string("HTTP fault to inject; may be given several times.\nForm: ") +
-                     camsim::kFaultHelp);
+                 std::string("Fault to inject; may be given several times.\nHTTP faults: ") +
+                     camsim::kFaultHelp + "\n" + camsim::kMediaFaultHelp);
   app.add_option("--jpeg-width", jpeg_width, "Width of the /video.jpg test picture")
       ->check(CLI::Range(1, 4096))
       ->capture_default_str();
@@ -84,6 +93,32 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--print-requests", print_requests,
                "Print every request received, as /camsim/log shows it");
+  app.add_option("--rtsp-port", rtsp_port, "RTSP port (0: no RTSP)")->capture_default_str();
+  app.add_option("--rtsp-dialect", rtsp_dialect,
+                 "family: numeric session ids and only the reply headers the family's clients\n"
+                 "know; standard: alphanumeric ids, more headers, DESCRIBE body in a segment of\n"
+                 "its own")
+      ->check(CLI::IsMember({"family", "standard"}))
+      ->capture_default_str();
+  app.add_option("--session-timeout", rtsp.session_timeout_s,
+                 "Seconds without a request after which an RTSP session ends")
+      ->check(CLI::Range(1, 86400))
+      ->capture_default_str();
+  app.add_flag("--no-timeout-announce", no_timeout_announce,
+               "Leave \";timeout=N\" off the Session header (the time-out still applies)");
+  app.add_flag("--stap-a", rtsp.stap_a_parameter_sets,
+               "Send the parameter sets (SPS, PPS, SEI) as one STAP-A packet");
+  app.add_option("--max-payload", rtsp.max_payload,
+                 "Largest RTP payload in bytes; larger NAL units go as FU-A fragments")
+      ->check(CLI::Range(16, 65000))
+      ->capture_default_str();
+  app.add_option("--clip", clip,
+                 "H.264 Annex B clip to stream, or \"8m\" for the built 8 Mbit/s 1280x720 clip\n"
+                 "(default: the built 640x480 clip)");
+  app.add_option("--frame-log", rtsp.frame_log_path,
+                 "Write one line per access unit sent: index session rtp_ts idr header length\n"
+                 "marker_time_ns (header: a parameter-set unit; length: Annex B bytes with 3-byte\n"
+                 "start codes; marker_time_ns: system clock when its last packet left)");
   CLI11_PARSE(app, argc, argv);
 
   auth.mode = *camsim::ParseAuthMode(auth_mode);
@@ -93,7 +128,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "camsim: %s\n", error.c_str());
     return 2;
   }
+  std::vector<camsim::MediaFault> media_faults;
   for (const std::string& text : fault_texts) {
+    if (camsim::IsMediaFaultText(text)) {
+      const std::optional<camsim::MediaFault> fault = camsim::ParseMediaFault(text, &error);
+      if (!fault) {
+        std::fprintf(stderr, "camsim: --fault %s: %s\n", text.c_str(), error.c_str());
+        return 2;
+      }
+      media_faults.push_back(*fault);
+      continue;
+    }
     const std::optional<camsim::Fault> fault = camsim::ParseFault(text, &error);
     if (!fault) {
       std::fprintf(stderr, "camsim: --fault %s: %s\n", text.c_str(), error.c_str());
@@ -102,6 +147,12 @@ int main(int argc, char** argv) {
     simulator.AddFault(*fault);
   }
   simulator.SetAuth(auth);
+  rtsp.enabled = rtsp_port != 0;
+  rtsp.port = rtsp_port;
+  rtsp.dialect = *camsim::ParseRtspDialect(rtsp_dialect);
+  rtsp.announce_timeout = !no_timeout_announce;
+  rtsp.clip_path = clip == "8m" ? std::string(CAMSIM_CLIP_8M) : clip;
+  simulator.SetRtspSettings(rtsp);
   simulator.SetJpegPicture(camsim::EncodeTestPicture(jpeg_width, jpeg_height, jpeg_quality));
 
   // Blocked before the server's threads exist, so they inherit the mask and only this thread
@@ -116,8 +167,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "camsim: %s\n", error.c_str());
     return 1;
   }
+  // Faults that act at once (stalls, restarts) act from the start.
+  for (const camsim::MediaFault& fault : media_faults) simulator.AddMediaFault(fault);
   std::printf("camsim: listening on %s, auth %s\n", simulator.base_url().c_str(),
               auth_mode.c_str());
+  if (rtsp.enabled) {
+    std::printf("camsim: rtsp on %s (%s dialect)\n", simulator.rtsp_url().c_str(),
+                rtsp_dialect.c_str());
+  }
   std::fflush(stdout);
 
   std::uint64_t printed = 0;

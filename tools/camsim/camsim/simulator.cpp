@@ -14,6 +14,8 @@
 
 #include "camsim/jpeg_picture.h"
 #include "camsim/parameter_interface.h"
+#include "camsim/rtsp_recorder.h"
+#include "camsim/rtsp_server.h"
 
 namespace camsim {
 namespace {
@@ -218,7 +220,10 @@ std::string_view AuthUsedName(AuthUsed used) {
 
 Simulator::Simulator()
     : jpeg_(std::make_shared<const std::string>(
-          EncodeTestPicture(kDefaultJpegWidth, kDefaultJpegHeight, kDefaultJpegQuality))) {}
+          EncodeTestPicture(kDefaultJpegWidth, kDefaultJpegHeight, kDefaultJpegQuality))),
+      rtsp_recorder_(std::make_unique<RtspRecorder>()),
+      media_faults_(std::make_unique<MediaFaultSet>()),
+      rtsp_(std::make_unique<RtspServer>(*rtsp_recorder_, *media_faults_)) {}
 
 Simulator::~Simulator() { Stop(); }
 
@@ -287,6 +292,10 @@ bool Simulator::Start(const std::string& address, std::uint16_t port, std::strin
   port_ = port;
   const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
   if (info != nullptr && info->port != 0) port_ = info->port;
+  if (!StartRtsp(error)) {
+    Stop();
+    return false;
+  }
   return true;
 }
 
@@ -297,6 +306,7 @@ void Simulator::Stop() {
     stopping_ = true;
   }
   changed_.notify_all();
+  rtsp_->Stop();
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
   std::lock_guard lock(mutex_);
@@ -441,7 +451,11 @@ Simulator::Reply Simulator::AnswerAdmin(const std::string& path, const std::stri
   const std::vector<std::string> items = SplitQuery(query);
   const bool clear = std::find(items.begin(), items.end(), "clear") != items.end();
   Reply reply;
-  std::lock_guard lock(mutex_);
+  if (path == "camsim/rtsp" || path == "camsim/restart") {
+    reply.status = AnswerRtspAdmin(path, items, &reply.body);
+    return reply;
+  }
+  std::unique_lock lock(mutex_);
   if (path == "camsim/log") {
     if (clear) log_.clear();
     for (const RequestRecord& record : log_) reply.body += FormatRecord(record) + "\r\n";
@@ -450,15 +464,31 @@ Simulator::Reply Simulator::AnswerAdmin(const std::string& path, const std::stri
                         "closed=" + std::to_string(connections_.closed),
                         "open=" + std::to_string(connections_.open())});
   } else if (path == "camsim/faults") {
-    if (clear) faults_.clear();
+    if (clear) {
+      faults_.clear();
+      media_faults_->Clear();
+    }
+    std::vector<MediaFault> media_faults;
     for (const std::string& item : items) {
       if (!item.starts_with("add=")) continue;
       std::string why;
+      if (IsMediaFaultText(item.substr(4))) {
+        const std::optional<MediaFault> fault = ParseMediaFault(item.substr(4), &why);
+        if (!fault) return Reply{400, "bad fault: " + why + "\r\n", kTextType};
+        media_faults.push_back(*fault);
+        continue;
+      }
       const std::optional<Fault> fault = ParseFault(item.substr(4), &why);
       if (!fault) return Reply{400, "bad fault: " + why + "\r\n", kTextType};
       faults_.push_back(*fault);
     }
     for (const Fault& fault : faults_) reply.body += FormatFault(fault) + "\r\n";
+    // A restart takes mutex_ itself.
+    lock.unlock();
+    for (const MediaFault& fault : media_faults) AddMediaFault(fault);
+    for (const MediaFault& fault : media_faults_->List()) {
+      reply.body += FormatMediaFault(fault) + "\r\n";
+    }
   } else if (path == "camsim/params") {
     for (const std::string& item : items) {
       const std::size_t equals = item.find('=');
@@ -548,10 +578,20 @@ bool Simulator::Answer(MHD_Connection* connection, Request* request) {
       first == std::string::npos ? std::string() : request->target.substr(first);
   std::vector<Fault> faults;
   AuthSettings auth;
+  bool down = false;
   {
     std::lock_guard lock(mutex_);
-    faults = TakeFaultsLocked(fault_target);
+    // A restarting camera answers nothing but 503, and no fault applies to it.
+    down = DownLocked();
+    if (!down) faults = TakeFaultsLocked(fault_target);
     auth = auth_;
+  }
+  if (down) {
+    record.status = MHD_HTTP_SERVICE_UNAVAILABLE;
+    AppendLog(std::move(record));
+    return Queue(connection, Reply{MHD_HTTP_SERVICE_UNAVAILABLE,
+                                   StatusText(MHD_HTTP_SERVICE_UNAVAILABLE), kTextType},
+                 {}, nullptr, false);
   }
   auto has_fault = [&faults](FaultKind kind) {
     return std::any_of(faults.begin(), faults.end(),

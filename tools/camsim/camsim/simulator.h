@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,12 +12,17 @@
 #include <vector>
 
 #include "camsim/faults.h"
+#include "camsim/media_faults.h"
 #include "camsim/parameter_tree.h"
+#include "camsim/rtsp_types.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
 
 namespace camsim {
+
+class RtspRecorder;
+class RtspServer;
 
 enum class AuthMode { kNone, kBasic, kDigest };
 
@@ -63,6 +69,9 @@ struct ConnectionCounters {
 //   /camsim/faults?add=FAULT    adds a fault (ParseFault's text form); ?clear removes all
 //   /camsim/params?K=V[&K=V]    writes (and creates) parameters, bypassing the camera rules
 //   /camsim/auth?mode=M&user=U&password=P&realm=R   changes the authentication
+//   /camsim/rtsp                the RTSP counters, "key=value" lines (FormatRtspCounters)
+//   /camsim/restart?ms=N        restarts the camera (see Restart)
+// /camsim/faults also takes and lists media faults (ParseMediaFault's text form).
 // Admin requests need no authentication, suffer no faults and are not logged; their TCP
 // connections are counted like any other.
 //
@@ -77,6 +86,10 @@ struct ConnectionCounters {
 // thread at any time. libmicrohttpd answers each connection on a thread of its own, which takes
 // mutex_ for the tree, the log, the faults and the settings. Waits inside a reply (delays,
 // stalls) end at once when Stop is called, so Stop never waits for a fault to run out.
+//
+// RTSP (off unless SetRtspSettings enables it) runs beside HTTP on the same address: see
+// RtspServer for its threads and MediaSession for the media. Its counters, logs and media faults
+// live in objects of their own with their own locks; none of them takes mutex_.
 class Simulator {
  public:
   Simulator();
@@ -126,6 +139,36 @@ class Simulator {
   void SetJpegPicture(std::string picture);
   std::string JpegPicture() const;
 
+  // RTSP. Settings take effect at the next Start, which then also starts RTSP (and fails if
+  // the clip cannot be read or the RTSP port cannot be bound).
+  void SetRtspSettings(const RtspSettings& settings);
+  RtspSettings rtsp_settings() const;
+  // The bound RTSP port (also when the settings asked for 0); 0 when RTSP is not running.
+  std::uint16_t rtsp_port() const;
+  // "rtsp://ADDRESS:PORT/VideoInput/INPUT/h264/1"
+  std::string rtsp_url(unsigned input = 1) const;
+  RtspCounters RtspStats() const;
+  std::vector<RtspRequestRecord> RtspLog() const;
+  // The last RtspRecorder::kMaxRecords access units sent, over all sessions.
+  std::vector<SentFrame> SentFrames() const;
+  // The ids of the sessions alive now.
+  std::vector<std::string> RtspSessions() const;
+  void AddMediaFault(const MediaFault& fault);  // kRestart calls Restart
+  void ClearMediaFaults();
+  std::vector<MediaFault> MediaFaults() const;
+  // The camera restarts: every RTSP session and connection drops at once, RTSP connections are
+  // refused (the listener is closed) and HTTP requests answer 503 for down; then both come back.
+  // Starts at once and returns at once.
+  void Restart(std::chrono::milliseconds down);
+  // Wait until at least count RTSP requests arrived / access units (pictures and parameter-set
+  // units) were sent / sessions were created, or timeout passes; whether they did.
+  bool WaitForRtspRequests(std::size_t count, std::chrono::milliseconds timeout) const;
+  bool WaitForSentFrames(std::size_t count, std::chrono::milliseconds timeout) const;
+  bool WaitForRtspSessions(std::size_t created, std::chrono::milliseconds timeout) const;
+  // Waits until condition holds for the counters, or timeout passes.
+  bool WaitForRtsp(const std::function<bool(const RtspCounters&)>& condition,
+                   std::chrono::milliseconds timeout) const;
+
   // One log record as the admin path prints it: fields separated by tabs, the body with CR, LF,
   // tab and backslash escaped.
   static std::string FormatRecord(const RequestRecord& record);
@@ -141,6 +184,12 @@ class Simulator {
   // Runs on a connection thread once the whole request has arrived.
   bool Answer(MHD_Connection* connection, Request* request);
   Reply AnswerAdmin(const std::string& path, const std::string& query);
+  // simulator_rtsp.cpp: /camsim/rtsp and /camsim/restart; the status, with the body in body.
+  int AnswerRtspAdmin(const std::string& path, const std::vector<std::string>& items,
+                      std::string* body);
+  bool StartRtsp(std::string* error);
+  // Whether a restart keeps HTTP answering 503 now.
+  bool DownLocked() const;
   // Sends reply shaped by faults; with challenge, as a 401 asking for that authentication.
   bool Queue(MHD_Connection* connection, const Reply& reply, const std::vector<Fault>& faults,
              const AuthSettings* challenge, bool stale_nonce);
@@ -166,6 +215,13 @@ class Simulator {
   std::uint64_t next_connection_id_ = 1;     // guarded by mutex_
   ConnectionCounters connections_;           // guarded by mutex_
   std::shared_ptr<const std::string> jpeg_;  // guarded by mutex_
+  RtspSettings rtsp_settings_;               // guarded by mutex_
+  std::chrono::steady_clock::time_point down_until_;  // guarded by mutex_
+
+  // Created with the simulator; each has its own lock.
+  const std::unique_ptr<RtspRecorder> rtsp_recorder_;
+  const std::unique_ptr<MediaFaultSet> media_faults_;
+  const std::unique_ptr<RtspServer> rtsp_;  // started and stopped by the owner thread
 };
 
 }  // namespace camsim

@@ -1,0 +1,91 @@
+// Faults of the RTSP and RTP side: what happens to packets, media stalls, camera restarts and
+// stalled RTSP replies.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace camsim {
+
+enum class MediaFaultKind {
+  kLoss,        // drop packets: a percentage (seeded, so runs repeat) or every Nth
+  kReorder,     // every Nth packet goes out after the one that follows it
+  kDuplicate,   // every Nth packet goes out twice
+  kStall,       // every session stops sending for ms, then goes on with the next frame
+  kRestart,     // the camera restarts: sessions and connections drop, it is away for ms
+  kReplyStall,  // the reply to an RTSP method waits ms before it goes out
+};
+
+struct MediaFault {
+  MediaFaultKind kind = MediaFaultKind::kLoss;
+  int percent = 0;           // kLoss when every is 0: the share of packets dropped
+  int every = 0;             // kLoss, kReorder, kDuplicate: every Nth packet of a session
+  std::uint32_t seed = 1;    // kLoss by percentage: the seed of each session's draws
+  int ms = 0;                // kStall, kRestart, kReplyStall
+  std::string method = "*";  // kReplyStall: the method ("DESCRIBE", ...), "*" for every one
+  int count = -1;            // kReplyStall: replies it still applies to; -1 for every one
+};
+
+std::string_view MediaFaultKindName(MediaFaultKind kind);
+// Whether the text names a media fault kind (its first ':' field), so that a fault text can be
+// routed to ParseMediaFault or ParseFault.
+bool IsMediaFaultText(std::string_view text);
+// Parses the forms in kMediaFaultHelp; nullopt with a reason for a malformed text.
+std::optional<MediaFault> ParseMediaFault(std::string_view text, std::string* error);
+// The same text form.
+std::string FormatMediaFault(const MediaFault& fault);
+
+extern const char* const kMediaFaultHelp;
+
+// What becomes of one packet.
+struct PacketFate {
+  bool drop = false;
+  bool duplicate = false;
+  bool hold = false;  // send it after the next packet
+};
+
+// The packet faults of one session: counts its packets (1, 2, ...) and draws its losses from a
+// generator seeded with the loss fault's seed, so a session sees the same losses every run.
+// Belongs to one media thread; no locking.
+class PacketFaultFilter {
+ public:
+  PacketFate Next(const std::vector<MediaFault>& faults);
+
+ private:
+  std::uint64_t count_ = 0;
+  std::mt19937 random_;
+  std::optional<std::uint32_t> seeded_with_;
+};
+
+// The media faults in force. Loss, reorder, duplicate and reply-stall faults stay until Clear;
+// a stall applies from the moment it is added; a restart is carried out by the simulator and
+// not kept. Thread-safe.
+class MediaFaultSet {
+ public:
+  void Add(const MediaFault& fault);
+  void Clear();
+  // The kept faults, for listing.
+  std::vector<MediaFault> List() const;
+  // Loss, reorder and duplicate faults; a counter that changes with them lets a media thread
+  // skip copying when nothing changed.
+  std::vector<MediaFault> PacketFaults() const;
+  std::uint64_t version() const;
+  // Until when media is stalled; a time in the past when it is not.
+  std::chrono::steady_clock::time_point StallUntil() const;
+  // How long the reply to method waits; uses up one of a counted fault. 0 when none applies.
+  int TakeReplyStall(std::string_view method);
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<MediaFault> faults_;                   // guarded by mutex_
+  std::uint64_t version_ = 0;                        // guarded by mutex_
+  std::chrono::steady_clock::time_point stall_until_;  // guarded by mutex_
+};
+
+}  // namespace camsim
