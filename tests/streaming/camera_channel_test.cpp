@@ -61,11 +61,13 @@ TEST(CheckSignalTest, FramesFlowingAgainRearmTheQuietRestart) {
   EXPECT_EQ(CheckSignal(6001, 10000, ipcapture::kChannelStreaming, armed), SignalAction::kQuietRestart);
 }
 
-TEST(KeepAliveDueTest, HalfTheSessionTimeOut) {
-  EXPECT_FALSE(KeepAliveDue(10000, 20000));
-  EXPECT_TRUE(KeepAliveDue(10001, 20000));
-  EXPECT_TRUE(KeepAliveDue(3001, 6000));
-  EXPECT_FALSE(KeepAliveDue(29999, 60000));
+TEST(KeepAliveDueTest, PastHalfTheSessionTimeOutAtFullResolution) {
+  constexpr std::uint64_t kMs = 10000;  // 100-ns units
+  EXPECT_FALSE(KeepAliveDue(10000 * kMs, 20000));
+  EXPECT_TRUE(KeepAliveDue(10000 * kMs + 1, 20000));
+  // Three passes of a little over a second reach a six-second session's due time.
+  EXPECT_TRUE(KeepAliveDue(3 * (1000 * kMs + 50), 6000));
+  EXPECT_FALSE(KeepAliveDue(29999 * kMs, 60000));
 }
 
 class RecordingCallback : public ipcapture::ICaptureFrameCallback {
