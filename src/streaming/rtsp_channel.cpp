@@ -61,7 +61,9 @@ std::uint32_t CBaseRTSPChannel::ThreadBody() {
 
 void CBaseRTSPChannel::RunKeepAliveCheck() {
   if (!client_) return;
-  if (KeepAliveDue(ElapsedMs(last_keep_alive_), client_->GetSessionTimeoutMs())) {
+  const std::uint64_t now = Now();
+  const std::uint64_t elapsed = now > last_keep_alive_ ? now - last_keep_alive_ : 0;
+  if (KeepAliveDue(elapsed, client_->GetSessionTimeoutMs())) {
     SendKeepAlive();
     last_keep_alive_ = Now();
   }

@@ -32,9 +32,11 @@ enum class SignalAction {
 // of `timeout_ms`, the channel state and the armed flag (updated).
 SignalAction CheckSignal(std::uint32_t elapsed_ms, std::uint32_t timeout_ms, std::int32_t state, bool& armed);
 
-// Whether a keep-alive is due, `elapsed_ms` after the last one, for a session time-out.
-constexpr bool KeepAliveDue(std::uint32_t elapsed_ms, std::uint32_t session_timeout_ms) {
-  return elapsed_ms > session_timeout_ms / 2;
+// Whether a keep-alive is due `elapsed` (100-ns units) after the last one, for a session
+// time-out: past half of it. Compared at full resolution: the channel thread looks once a second,
+// and a due time of exactly 3000 ms truncated to whole milliseconds would wait a pass longer.
+constexpr bool KeepAliveDue(std::uint64_t elapsed, std::uint32_t session_timeout_ms) {
+  return elapsed > static_cast<std::uint64_t>(session_timeout_ms / 2) * 10000u;
 }
 
 // The channel thread opens the session (encoder configuration over HTTP, a UDP port pair from
