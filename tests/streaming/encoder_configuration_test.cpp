@@ -283,7 +283,8 @@ TEST(EncoderConfigurationTest, MediaSubtypeRequestOnlyWhenTheOptionReadsAsOne) {
 }
 
 TEST(EncoderConfigurationTest, EscapesWhatCannotStandInARequestTarget) {
-  EXPECT_EQ(EscapeRequestTarget("Video-1.Encoder-1.Resolution=1/2 D1&x=y"), "Video-1.Encoder-1.Resolution=1/2%20D1&x=y");
+  EXPECT_EQ(EscapeRequestTarget("Video-1.Encoder-1.Resolution=1/2 D1&x=y"),
+            "Video-1.Encoder-1.Resolution=1/2%20D1&x=y");
   EXPECT_EQ(EscapeRequestTarget("a#b\"c<d>e\\f^g`h{i|j}k"), "a%23b%22c%3Cd%3Ee%5Cf%5Eg%60h%7Bi%7Cj%7Dk");
   EXPECT_EQ(EscapeRequestTarget("tab\there\r\n"), "tab%09here%0D%0A");
   EXPECT_EQ(EscapeRequestTarget("\xC3\xA9\x7F"), "%C3%A9%7F");

@@ -93,8 +93,8 @@ TEST(RTCPResponderTest, ReplyBytes) {
 
   // A long name: its full length, but only 26 of its bytes.
   const std::string long_name = "recorder-host-0123456789abcdefghijklmnopqrstuv.example";
-  const auto cut = CRTCPResponder::BuildReply(0x11223344, 0xA1B2C3D4, last_sr, 0,
-                                              reinterpret_cast<const std::uint8_t*>(long_name.data()), long_name.size());
+  const auto cut = CRTCPResponder::BuildReply(
+      0x11223344, 0xA1B2C3D4, last_sr, 0, reinterpret_cast<const std::uint8_t*>(long_name.data()), long_name.size());
   EXPECT_EQ(cut[41], long_name.size());
   EXPECT_EQ(std::string(cut.begin() + 42, cut.end()), long_name.substr(0, 26));
 }
@@ -152,7 +152,8 @@ TEST(RTCPResponderTest, AnElevenBytePacketIsAnsweredATenBytePacketEndsIt) {
   const std::uint8_t no_report[4] = {0, 0, 0, 0};
   EXPECT_EQ(*reply, ExpectedReply(responder.Ssrc(), sender, no_report, HostName()));
 
-  ASSERT_TRUE(camera.SendTo(responder.Port(), std::vector<std::uint8_t>(kSenderReport.begin(), kSenderReport.begin() + 10)));
+  const std::vector<std::uint8_t> ten_bytes(kSenderReport.begin(), kSenderReport.begin() + 10);
+  ASSERT_TRUE(camera.SendTo(responder.Port(), ten_bytes));
   EXPECT_TRUE(WaitUntilStopped(responder));
   EXPECT_TRUE(responder.WaitForEnd());
   EXPECT_EQ(responder.LastSocketError(), 0);

@@ -61,13 +61,15 @@ class UdpTestSocket {
   }
 
   // One datagram within timeout, with its sender; nullopt when none came.
-  std::optional<std::vector<std::uint8_t>> Receive(std::chrono::milliseconds timeout, sockaddr_in* sender = nullptr) const {
+  std::optional<std::vector<std::uint8_t>> Receive(std::chrono::milliseconds timeout,
+                                                   sockaddr_in* sender = nullptr) const {
     pollfd waiting{fd_, POLLIN, 0};
     if (::poll(&waiting, 1, static_cast<int>(timeout.count())) != 1) return std::nullopt;
     std::vector<std::uint8_t> data(65536);
     sockaddr_in from{};
     socklen_t length = sizeof from;
-    const ssize_t received = ::recvfrom(fd_, data.data(), data.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &length);
+    const ssize_t received =
+        ::recvfrom(fd_, data.data(), data.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &length);
     if (received < 0) return std::nullopt;
     data.resize(static_cast<std::size_t>(received));
     if (sender != nullptr) *sender = from;
