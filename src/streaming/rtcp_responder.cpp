@@ -118,6 +118,11 @@ bool CRTCPResponder::Start(std::uint16_t port) {
     ::close(fd);
     return false;
   }
+  if (port == 0) {
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0) port_.store(ntohs(bound.sin_port));
+  }
 
   {
     std::lock_guard<std::mutex> socket_lock(socket_mutex_);
@@ -186,7 +191,8 @@ void CRTCPResponder::Run(int fd) {
       continue;
     }
     const auto length = static_cast<std::size_t>(received);
-    // The middle 32 bits of the sender report's NTP time stamp; a shorter packet has none.
+    // Echoed as the last-report field: bytes 12 to 15 (in a sender report the low word of its
+    // NTP time stamp), zero where the packet is shorter.
     std::uint8_t last_sr[4] = {};
     for (std::size_t i = 0; i < 4 && 12 + i < length; ++i) last_sr[i] = packet[12 + i];
     std::uint16_t highest_sequence = 0;

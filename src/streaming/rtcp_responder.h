@@ -35,7 +35,7 @@ class CRTCPResponder {
 
   // Draws a new SSRC (std::rand seeded with the calendar time, four draws, the low byte of each,
   // first draw most significant), takes the host name as CNAME ("default" when there is none),
-  // binds a UDP socket to any local address and port, and starts the responder thread. False,
+  // binds a UDP socket to any local address and port (0: a free one), and starts the responder thread. False,
   // with nothing running, when the port cannot be bound or set up, the thread cannot be created,
   // or a responder thread is still running.
   bool Start(std::uint16_t port);
@@ -47,6 +47,7 @@ class CRTCPResponder {
   // From Start until the thread ends.
   bool IsRunning() const { return running_.load(); }
   std::uint32_t Ssrc() const { return ssrc_.load(); }
+  // The port given to the last Start; the bound one when that was 0.
   std::uint16_t Port() const { return port_.load(); }
   // errno of the last failed receive, 0 when none failed.
   int LastSocketError() const { return last_socket_error_.load(); }
