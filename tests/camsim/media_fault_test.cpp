@@ -50,8 +50,10 @@ TEST_F(RtspTest, LossOfEveryNthPacket) {
     EXPECT_EQ(offset, expected);
     ++expected;
   }
+  // The counters follow once each access unit is out.
+  EXPECT_TRUE(simulator_.WaitForRtsp(
+      [](const camsim::RtspCounters& c) { return c.packets_dropped >= 30; }, kGenerousWait));
   const camsim::RtspCounters counters = simulator_.RtspStats();
-  EXPECT_GE(counters.packets_dropped, 30u);
   EXPECT_NEAR(static_cast<double>(counters.packets_dropped),
               static_cast<double>(counters.packets_sent) / 9.0, 2.0);
 }
@@ -77,7 +79,9 @@ TEST_F(RtspTest, SeededLossIsWithinBoundsAndRepeats) {
   const std::size_t lost = span - a.size();
   EXPECT_GE(lost, span * 4 / 100) << span;
   EXPECT_LE(lost, span * 16 / 100) << span;
-  EXPECT_GE(simulator_.RtspStats().packets_dropped, 2 * lost);
+  EXPECT_TRUE(simulator_.WaitForRtsp(
+      [lost](const camsim::RtspCounters& c) { return c.packets_dropped >= 2 * lost; },
+      kGenerousWait));
 }
 
 TEST_F(RtspTest, DuplicatesAndReordering) {
@@ -94,7 +98,8 @@ TEST_F(RtspTest, DuplicatesAndReordering) {
     if (offset % 5 == 4 && expected.size() < 120) expected.push_back(offset);
   }
   EXPECT_EQ(duplicated, expected);
-  EXPECT_GE(simulator_.RtspStats().packets_duplicated, 20u);
+  EXPECT_TRUE(simulator_.WaitForRtsp(
+      [](const camsim::RtspCounters& c) { return c.packets_duplicated >= 20; }, kGenerousWait));
 
   // Reordering, on a second session: the 7th, 14th, ... packet after the one that follows it.
   simulator_.ClearMediaFaults();
@@ -112,7 +117,8 @@ TEST_F(RtspTest, DuplicatesAndReordering) {
   for (std::size_t i = 6; i + 1 < swapped.size(); i += 7) std::swap(swapped[i], swapped[i + 1]);
   swapped.resize(70);
   EXPECT_EQ(reordered, swapped);
-  EXPECT_GE(simulator_.RtspStats().packets_reordered, 9u);
+  EXPECT_TRUE(simulator_.WaitForRtsp(
+      [](const camsim::RtspCounters& c) { return c.packets_reordered >= 9; }, kGenerousWait));
 }
 
 TEST_F(RtspTest, MediaStallPausesThenGoesOnWhereItWas) {
