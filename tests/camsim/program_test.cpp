@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "rtsp_test_client.h"
 #include "simulator_fixture.h"
 
 namespace camsim_test {
@@ -118,7 +120,10 @@ TEST(ProgramTest, HelpExplainsEveryOption) {
   for (const char* option :
        {"--profile", "--addr", "--port", "--auth", "--user", "--password", "--realm", "--fault",
         "--jpeg-width", "--jpeg-height", "--jpeg-quality", "--print-requests", "reject-auth",
-        "close-delimited", "/camsim/log"}) {
+        "close-delimited", "/camsim/log", "--rtsp-port", "--rtsp-dialect", "--session-timeout",
+        "--no-timeout-announce", "--stap-a", "--max-payload", "--clip", "--frame-log",
+        "loss:P%[:SEED]", "loss:every:N", "reorder:N", "duplicate:N", "media-stall:MS",
+        "restart:MS", "rtsp-stall:METHOD:MS", "/camsim/rtsp", "/camsim/restart"}) {
     EXPECT_NE(program.output().find(option), std::string::npos) << option;
   }
 }
@@ -191,6 +196,93 @@ TEST(ProgramTest, AppliesAuthFaultsAndPrintsRequests) {
   const std::optional<int> status = program.WaitForExit(kGenerousWait);
   ASSERT_TRUE(status);
   EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+TEST(ProgramTest, StreamsOnPort554AndWritesTheFrameLog) {
+  const std::string frame_log = ::testing::TempDir() + "/camsim_frame_log.txt";
+  std::remove(frame_log.c_str());
+  ChildProcess program({CAMSIM_PROGRAM, "--profile", "ptz_dome", "--addr", "127.0.0.129",
+                        "--port", "0", "--frame-log", frame_log, "--session-timeout", "20",
+                        "--fault", "duplicate:4"});
+  ASSERT_TRUE(program.started());
+  ASSERT_TRUE(program.WaitForOutput("(family dialect)", kGenerousWait)) << program.output();
+  EXPECT_NE(program.output().find("camsim: rtsp on rtsp://127.0.0.129:554/VideoInput/1/h264/1"),
+            std::string::npos)
+      << program.output();
+  RtspTestClient client;
+  UdpPair udp;
+  ASSERT_TRUE(client.Connect("127.0.0.129", "127.0.0.129", 554));
+  ASSERT_TRUE(udp.Open("127.0.0.129"));
+  const DriverRequests requests{"127.0.0.129", 1, "h264"};
+  ASSERT_EQ(client.Exchange(requests.Describe(1), kGenerousWait)->status, 200);
+  const std::optional<RtspResponse> setup =
+      client.Exchange(requests.Setup(2, udp.rtp_port(), udp.rtcp_port()), kGenerousWait);
+  ASSERT_TRUE(setup);
+  EXPECT_EQ(setup->Header("Session").value_or("").substr(8), ";timeout=20");
+  const std::string session = setup->SessionId();
+  ASSERT_EQ(client.Exchange(requests.Play(3, session), kGenerousWait)->status, 200);
+  const std::vector<RtpView> packets = udp.ReceiveUnits(3, kGenerousWait);
+  ASSERT_FALSE(packets.empty());
+
+  // One line per access unit: index session rtp_ts idr header length marker_time_ns.
+  std::vector<std::string> lines;
+  const auto deadline = steady_clock::now() + kGenerousWait;
+  while (lines.size() < 3 && steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(50));
+    lines.clear();
+    std::FILE* file = std::fopen(frame_log.c_str(), "r");
+    if (file == nullptr) continue;
+    char line[512];
+    while (std::fgets(line, sizeof(line), file) != nullptr) lines.emplace_back(line);
+    std::fclose(file);
+  }
+  ASSERT_GE(lines.size(), 3u);
+  const std::string ts = std::to_string(packets.front().time_stamp);
+  EXPECT_TRUE(lines[0].starts_with("0 " + session + " " + ts + " 0 1 ")) << lines[0];
+  EXPECT_TRUE(lines[1].starts_with("1 " + session + " " + ts + " 1 0 ")) << lines[1];
+  EXPECT_TRUE(lines[2].starts_with("2 " + session + " " + std::to_string(
+                                       packets.front().time_stamp + 3600) + " 0 0 ")) << lines[2];
+
+  // The media fault from the command line shows in the admin counters.
+  const std::string url = AnnouncedUrl(program.output());
+  HttpTestClient http;
+  const HttpResponse counters = http.Get(url + "/camsim/rtsp");
+  EXPECT_NE(counters.body.find("port=554\r\n"), std::string::npos) << counters.body;
+  EXPECT_EQ(counters.body.find("packets_duplicated=0\r\n"), std::string::npos) << counters.body;
+  program.Signal(SIGTERM);
+  const std::optional<int> status = program.WaitForExit(kGenerousWait);
+  ASSERT_TRUE(status) << program.output();
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  std::remove(frame_log.c_str());
+}
+
+TEST(ProgramTest, StandardDialectOnRequestAndNoRtspOnPortZero) {
+  {
+    ChildProcess program({CAMSIM_PROGRAM, "--profile", "minimal_fixed", "--addr", "127.0.0.130",
+                          "--port", "0", "--rtsp-dialect", "standard", "--clip", "8m"});
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.WaitForOutput("(standard dialect)", kGenerousWait)) << program.output();
+    RtspTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.130", "127.0.0.130", 554));
+    const std::optional<RtspResponse> describe =
+        client.Exchange(DriverRequests{"127.0.0.130", 1, "h264"}.Describe(1), kGenerousWait);
+    ASSERT_TRUE(describe);
+    EXPECT_EQ(describe->Header("Cache-Control"), "no-cache");
+    // The 8 Mbit/s clip is 1280x720: its SPS names profile High and level 3.1 or above.
+    EXPECT_NE(describe->body.find("profile-level-id=64"), std::string::npos) << describe->body;
+    program.Signal(SIGINT);
+    ASSERT_TRUE(program.WaitForExit(kGenerousWait));
+  }
+  ChildProcess program({CAMSIM_PROGRAM, "--profile", "minimal_fixed", "--addr", "127.0.0.130",
+                        "--port", "0", "--rtsp-port", "0"});
+  ASSERT_TRUE(program.started());
+  ASSERT_TRUE(program.WaitForOutput(kListeningPrefix, kGenerousWait)) << program.output();
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(program.output().find("rtsp on"), std::string::npos) << program.output();
+  RtspTestClient client;
+  EXPECT_FALSE(client.Connect("127.0.0.130", "127.0.0.130", 554));
+  program.Signal(SIGTERM);
+  ASSERT_TRUE(program.WaitForExit(kGenerousWait));
 }
 
 }  // namespace

@@ -86,7 +86,8 @@ TEST_F(RtspTest, RtpHeadersSequenceTimeStampsAndMarkers) {
                       camsim::kFuAType),
             units[1].packet_types.end());
 
-  // The server's records agree with the wire.
+  // The server's records agree with the wire (each is made once its unit is out).
+  ASSERT_TRUE(simulator_.WaitForSentFrames(units.size(), kGenerousWait));
   const std::vector<camsim::SentFrame> frames = simulator_.SentFrames();
   ASSERT_GE(frames.size(), units.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
@@ -216,10 +217,11 @@ TEST_F(RtspTest, SenderReportsGoOutAndReceiverReportsAreCounted) {
   ASSERT_TRUE(simulator_.WaitForRtsp(
       [](const camsim::RtspCounters& c) { return c.receiver_reports_received >= 1; },
       kGenerousWait));
+  EXPECT_TRUE(simulator_.WaitForRtsp(
+      [](const camsim::RtspCounters& c) { return c.sender_reports_sent >= 1; }, kGenerousWait));
   const camsim::RtspCounters counters = simulator_.RtspStats();
   EXPECT_EQ(counters.receiver_reports_received, 1u);
   EXPECT_EQ(counters.last_receiver_report, receiver_report);
-  EXPECT_GE(counters.sender_reports_sent, 1u);
 }
 
 }  // namespace

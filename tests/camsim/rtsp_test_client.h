@@ -106,6 +106,7 @@ class UdpPair {
   int rtp_socket_ = -1;
   int rtcp_socket_ = -1;
   std::uint16_t rtp_port_ = 0;
+  std::vector<char> buffer_ = std::vector<char>(65536);
 };
 
 // An access unit rebuilt from RTP packets: single NAL units, STAP-A and FU-A (RFC 6184).

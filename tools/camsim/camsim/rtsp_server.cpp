@@ -48,7 +48,6 @@ bool RtspServer::Start(const std::string& address, const RtspSettings& settings,
   settings_ = settings;
   clip_ = std::move(clip);
   video_inputs_ = std::max(1u, video_inputs);
-  port_ = settings.port;
   {
     std::lock_guard lock(mutex_);
     stopping_ = false;
@@ -56,7 +55,8 @@ bool RtspServer::Start(const std::string& address, const RtspSettings& settings,
     restart_pending_ = false;
     sdp_session_id_ = std::to_string(random_() % 1'000'000'000 + 1);
   }
-  if (!Listen(error)) return false;
+  port_ = Listen(settings.port, error);
+  if (port_ == 0) return false;
   wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake_fd_ < 0) {
     if (error) *error = std::string("eventfd: ") + std::strerror(errno);
@@ -65,6 +65,7 @@ bool RtspServer::Start(const std::string& address, const RtspSettings& settings,
     return false;
   }
   listener_ = std::thread([this] { ListenLoop(); });
+  running_ = true;
   return true;
 }
 
@@ -79,6 +80,7 @@ void RtspServer::Stop() {
   listener_.join();
   ::close(wake_fd_);
   wake_fd_ = -1;
+  running_ = false;
 }
 
 void RtspServer::Restart(std::chrono::milliseconds down) {
@@ -110,17 +112,17 @@ void RtspServer::Wake() {
   [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &one, sizeof(one));
 }
 
-bool RtspServer::Listen(std::string* error) {
+std::uint16_t RtspServer::Listen(std::uint16_t port, std::string* error) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in local{};
   local.sin_family = AF_INET;
-  local.sin_port = htons(port_);
+  local.sin_port = htons(port);
   const int one = 1;
-  auto fail = [&](const std::string& what) {
-    if (error) *error = what + " " + address_ + ":" + std::to_string(port_) + ": " +
+  auto fail = [&](const std::string& what) -> std::uint16_t {
+    if (error) *error = what + " " + address_ + ":" + std::to_string(port) + ": " +
                         std::strerror(errno);
     if (fd >= 0) ::close(fd);
-    return false;
+    return 0;
   };
   if (fd < 0) return fail("cannot create the RTSP socket for");
   if (::inet_pton(AF_INET, address_.c_str(), &local.sin_addr) != 1) {
@@ -133,11 +135,11 @@ bool RtspServer::Listen(std::string* error) {
   }
   if (::listen(fd, kListenBacklog) != 0) return fail("cannot listen for RTSP on");
   socklen_t size = sizeof(local);
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) == 0) {
-    port_ = ntohs(local.sin_port);
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+    return fail("cannot read the RTSP port of");
   }
   listen_fd_ = fd;
-  return true;
+  return ntohs(local.sin_port);
 }
 
 void RtspServer::ListenLoop() {
@@ -163,7 +165,7 @@ void RtspServer::ListenLoop() {
           continue;
         }
         lock.unlock();
-        const bool listening = Listen(nullptr);
+        const bool listening = Listen(port_, nullptr) != 0;
         lock.lock();
         if (listening) break;
         changed_.wait_for(lock, kRelistenRetry, [this] { return stopping_; });

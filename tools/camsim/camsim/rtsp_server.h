@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -46,8 +47,8 @@ class RtspServer {
   bool Start(const std::string& address, const RtspSettings& settings,
              std::shared_ptr<const H264Clip> clip, unsigned video_inputs, std::string* error);
   void Stop();
-  bool running() const { return listener_.joinable(); }
-  std::uint16_t port() const { return port_; }
+  bool running() const { return running_.load(); }
+  std::uint16_t port() const { return port_.load(); }
 
   // Drops every session and connection at once and refuses connections for down (the listener
   // is closed), then listens again on the same port. Returns at once.
@@ -70,7 +71,8 @@ class RtspServer {
     std::chrono::steady_clock::time_point last_request;
   };
 
-  bool Listen(std::string* error);
+  // Binds the listening socket to address_ and port (0: a free one); the bound port, 0 on failure.
+  std::uint16_t Listen(std::uint16_t port, std::string* error);
   void ListenLoop();
   void Accept();
   void Serve(Connection& connection);
@@ -106,7 +108,8 @@ class RtspServer {
   RtspSettings settings_;
   std::shared_ptr<const H264Clip> clip_;
   unsigned video_inputs_ = 1;
-  std::uint16_t port_ = 0;
+  std::atomic<std::uint16_t> port_ = 0;
+  std::atomic<bool> running_ = false;
   int wake_fd_ = -1;
   std::string sdp_session_id_;
 
