@@ -87,6 +87,27 @@ TEST_F(EncoderCameraTest, H264ConfigurationArrivesAsBuilt) {
   EXPECT_EQ(camera_.GetParameter("VideoInput.1.h264.1.GopSize"), "25");
 }
 
+TEST_F(EncoderCameraTest, ASizeOutsideTheListGoesOutWithAnEmptyResolution) {
+  StartCamera("127.0.0.146");
+  EncoderInputs in = H264Inputs(nullptr);
+  in.width = 704;
+  ASSERT_TRUE(Configure(in, H264StreamProfile()));
+  const auto log = camera_.RequestLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].body,
+            "VideoInput.1.h264.1.Resolution=\r\n"
+            "VideoInput.1.h264.1.FrameRate=25\r\n"
+            "VideoInput.1.h264.1.GopSize=25\r\n"
+            "VideoInput.1.h264.1.Bitrate=2166\r\n");
+  EXPECT_EQ(log[1].target,
+            "/params/set.cgi?Video-1.Encoder-4.FrameRateDivider=1"
+            "&Video-1.Encoder-4.BitrateMode=Constant%20bitrate%20non-drop"
+            "&Video-1.Encoder-4.Resolution="
+            "&Video-1.Encoder-4.Bitrate=2166"
+            "&Video-1.Encoder-4.StreamManager.StreamBandwidthLimit=2490"
+            "&Video-1.Encoder-4.GopLength=25");
+}
+
 TEST_F(EncoderCameraTest, MjpegConfigurationChangesTheFirstEncoder) {
   StartCamera("127.0.0.148");
   EncoderInputs in;
