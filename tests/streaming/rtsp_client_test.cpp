@@ -135,8 +135,10 @@ TEST(RtspClientTest, KeepAliveRepliesDoNotPileUpOverALongSession) {
   EXPECT_EQ(client.reply().cseq, static_cast<unsigned>(kKeepAlives + 1));
 }
 
+// Each case has an address of its own: ctest runs the cases side by side.
 struct FailingReply {
   const char* name;
+  const char* address;
   std::string reply;
 };
 
@@ -144,27 +146,28 @@ class RtspClientRejectsTest : public ::testing::TestWithParam<FailingReply> {};
 
 TEST_P(RtspClientRejectsTest, SetupFails) {
   const std::string reply = GetParam().reply;
-  ScriptedRtspServer server("127.0.0.84", [&](ScriptedRtspServer::Connection& c) {
+  ScriptedRtspServer server(GetParam().address, [&](ScriptedRtspServer::Connection& c) {
     c.ReadRequest();
     c.Send(reply);
     c.Hold();
   });
+  ASSERT_TRUE(server.listening());
   COrvaneRTSPClient client(1, kRTSPStreamH264);
-  ASSERT_TRUE(Connect(client, "127.0.0.84"));
+  ASSERT_TRUE(Connect(client, GetParam().address));
   EXPECT_FALSE(client.SendRequest(kRTSPSetup));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, RtspClientRejectsTest,
     ::testing::Values(
-        FailingReply{"Status454", "RTSP/1.0 454 Session Not Found\r\nCSeq: 1\r\n\r\n"},
-        FailingReply{"NoServerPort",
+        FailingReply{"Status454", "127.0.0.180", "RTSP/1.0 454 Session Not Found\r\nCSeq: 1\r\n\r\n"},
+        FailingReply{"NoServerPort", "127.0.0.181",
                      "RTSP/1.0 200 OK\r\nCSeq: 1\r\nTransport: RTP/AVP;unicast;client_port=3556-3557\r\n"
                      "Session: 5\r\n\r\n"},
-        FailingReply{"MalformedCSeq", "RTSP/1.0 200 OK\r\nCSeq: x\r\n\r\n"},
-        FailingReply{"MalformedContentLength", "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: many\r\n\r\n"},
-        FailingReply{"SessionWithoutId", "RTSP/1.0 200 OK\r\nCSeq: 1\r\nSession: ;timeout=60\r\n\r\n"},
-        FailingReply{"BodyShortOfItsLength",
+        FailingReply{"MalformedCSeq", "127.0.0.182", "RTSP/1.0 200 OK\r\nCSeq: x\r\n\r\n"},
+        FailingReply{"MalformedContentLength", "127.0.0.183", "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: many\r\n\r\n"},
+        FailingReply{"SessionWithoutId", "127.0.0.184", "RTSP/1.0 200 OK\r\nCSeq: 1\r\nSession: ;timeout=60\r\n\r\n"},
+        FailingReply{"BodyShortOfItsLength", "127.0.0.185",
                      "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 400\r\n\r\nv=0\r\n"}),
     [](const ::testing::TestParamInfo<FailingReply>& param) { return std::string(param.param.name); });
 
