@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "child_program.h"
 #include "run_command.h"
 
 namespace {
 
-using tessavirn_test::ChildProcess;
+using tessavirn_test::ChildProgram;
 using tessavirn_test::RunCommand;
 
 struct SentFrame {
@@ -71,11 +71,6 @@ std::vector<RecordedFrame> ReadRecordedFrames(const std::string& path) {
   return frames;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The NAL unit type after the first start code.
 int FirstNalType(const std::string& frame) {
   const std::size_t at = frame.compare(0, 4, std::string("\0\0\0\1", 4)) == 0 ? 4 : 3;
@@ -96,19 +91,20 @@ class RecordStream : public ::testing::Test {
 TEST_F(RecordStream, TenSecondsOfH264DecodeAndMatchWhatTheCameraSent) {
   const char* address = "127.0.0.10";
   const std::string sent_log = dir_ + "/sent.log";
-  ChildProcess camera({CAMSIM_PROGRAM, "--profile", "ptz_dome", "--addr", address, "--port", "80",
+  ChildProgram camera({CAMSIM_PROGRAM, "--profile", "ptz_dome", "--addr", address, "--port", "80",
                        "--frame-log", sent_log},
-                      dir_ + "/camsim.out");
+                      {}, dir_ + "/camsim.out");
   ASSERT_TRUE(camera.started());
   ASSERT_TRUE(tessavirn_test::WaitForListener(address, 554, std::chrono::seconds(10)))
-      << ReadFile(dir_ + "/camsim.out");
+      << camera.Output();
 
   const std::string out = dir_ + "/record.h264";
   const std::string recorded_log = dir_ + "/recorded.log";
   const auto record = RunCommand(std::string(TESSAVIRN_PROGRAM) + " record --address " + address +
                                  " --stream h264 --param 4=500 --param 5=8000 --size 640x480 --interval 40"
                                  " --seconds 10 --quiet --out " + out + " --frame-log " + recorded_log);
-  camera.Stop();
+  camera.Signal(SIGTERM);
+  EXPECT_EQ(camera.Wait(), 0) << camera.Output();
   ASSERT_EQ(record.exit_code, 0) << record.output;
 
   const auto sent_all = ReadSentFrames(sent_log);
@@ -123,7 +119,7 @@ TEST_F(RecordStream, TenSecondsOfH264DecodeAndMatchWhatTheCameraSent) {
   EXPECT_TRUE(recorded.front().key);
 
   // Every frame whole: cut the file along the logged lengths.
-  const std::string stream = ReadFile(out);
+  const std::string stream = tessavirn_test::ReadText(out);
   std::size_t at = 0;
   std::size_t keys = 0;
   const std::string delimiter("\0\0\1\x09\x30", 5);

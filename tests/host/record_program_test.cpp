@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "program_runner.h"
+#include "child_program.h"
 
 namespace {
 

@@ -17,7 +17,7 @@ using testing::EndsWithDelimiter;
 using testing::FirstNalType;
 using testing::FrameRecorder;
 using testing::SessionTest;
-using testing::WaitUntil;
+using tessavirn_test::WaitFor;
 
 using H264Session = SessionTest;
 
@@ -25,7 +25,7 @@ TEST_F(H264Session, StreamsWholeFramesAndTearsTheSessionDownOnStop) {
   StartCamera("127.0.0.90");
   FrameRecorder frames;
   ASSERT_TRUE(StartChannel(0, frames));
-  ASSERT_TRUE(WaitUntil([&] { return frames.count() >= 60; }, 15s)) << frames.count() << " frames";
+  ASSERT_TRUE(WaitFor([&] { return frames.count() >= 60; }, 15s)) << frames.count() << " frames";
   EXPECT_EQ(State(0), ipcapture::kChannelStreaming);
   ASSERT_TRUE(capture_->StopChannel(0));
   const std::size_t delivered = frames.count();
@@ -45,7 +45,7 @@ TEST_F(H264Session, StreamsWholeFramesAndTearsTheSessionDownOnStop) {
   EXPECT_GE(keys, 2u);
 
   // Nothing lost on loopback: every picture the simulator sent arrived, but for one in flight.
-  ASSERT_TRUE(WaitUntil([&] { return sim_.RtspStats().sessions_torn_down == 1; }, 5s));
+  ASSERT_TRUE(WaitFor([&] { return sim_.RtspStats().sessions_torn_down == 1; }, 5s));
   const auto stats = sim_.RtspStats();
   EXPECT_LE(stats.frames_sent, delivered + 1);
   EXPECT_GE(stats.receiver_reports_received, 1u) << "the responder answers the sender reports";
@@ -69,7 +69,7 @@ TEST_F(H264Session, EncoderIsConfiguredBeforeEverySessionOnOneConnection) {
   StartCamera("127.0.0.91");
   FrameRecorder frames;
   ASSERT_TRUE(StartChannel(0, frames));
-  ASSERT_TRUE(WaitUntil([&] { return frames.count() >= 1; }, 15s));
+  ASSERT_TRUE(WaitFor([&] { return frames.count() >= 1; }, 15s));
 
   EncoderInputs inputs;
   inputs.input = 1;
@@ -103,7 +103,7 @@ TEST_F(H264Session, TheStandardDialectStreamsToo) {
   StartCamera("127.0.0.92", rtsp);
   FrameRecorder frames;
   ASSERT_TRUE(StartChannel(0, frames));
-  ASSERT_TRUE(WaitUntil([&] { return frames.count() >= 30; }, 15s)) << frames.count() << " frames";
+  ASSERT_TRUE(WaitFor([&] { return frames.count() >= 30; }, 15s)) << frames.count() << " frames";
   EXPECT_EQ(frames.frames().front().type, ipcapture::kFrameTypeH264);
   const auto play = Requests("PLAY");
   ASSERT_EQ(play.size(), 1u);
@@ -119,9 +119,9 @@ TEST_F(H264Session, TwoPercentLossCostsFramesButTheStreamGoesOn) {
   sim_.AddMediaFault(loss);
   FrameRecorder frames;
   ASSERT_TRUE(StartChannel(0, frames));
-  ASSERT_TRUE(WaitUntil([&] { return sim_.RtspStats().frames_sent >= 150; }, 20s));
+  ASSERT_TRUE(WaitFor([&] { return sim_.RtspStats().frames_sent >= 150; }, 20s));
   const std::size_t before = frames.count();
-  ASSERT_TRUE(WaitUntil([&] { return frames.count() >= before + 25; }, 5s)) << "frames stopped";
+  ASSERT_TRUE(WaitFor([&] { return frames.count() >= before + 25; }, 5s)) << "frames stopped";
   capture_->StopChannel(0);
 
   const auto stats = sim_.RtspStats();
@@ -139,18 +139,18 @@ TEST_F(H264Session, ACameraRestartIsReportedOnceAndStreamingResumesByItself) {
   StartCamera("127.0.0.94", {}, "ptz_dome", "1000");  // signal lost after 2 s, quiet re-open after 1.2 s
   FrameRecorder frames;
   ASSERT_TRUE(StartChannel(0, frames));
-  ASSERT_TRUE(WaitUntil([&] { return frames.count() >= 20; }, 15s));
+  ASSERT_TRUE(WaitFor([&] { return frames.count() >= 20; }, 15s));
   sim_.Restart(4000ms);
   const auto restarted = std::chrono::steady_clock::now();
-  ASSERT_TRUE(WaitUntil([&] { return State(0) == ipcapture::kChannelSignalLost; }, 5s));
-  ASSERT_TRUE(WaitUntil(
+  ASSERT_TRUE(WaitFor([&] { return State(0) == ipcapture::kChannelSignalLost; }, 5s));
+  ASSERT_TRUE(WaitFor(
       [&] {
         const auto all = frames.frames();
         return all.back().arrived > restarted + 4000ms && State(0) == ipcapture::kChannelStreaming;
       },
       20s));
   const std::size_t after = frames.count();
-  ASSERT_TRUE(WaitUntil([&] { return frames.count() >= after + 10; }, 5s));
+  ASSERT_TRUE(WaitFor([&] { return frames.count() >= after + 10; }, 5s));
 
   EXPECT_EQ(LogLines("Signal was lost for camera 127.0.0.94 (channel 0)"), 1u);
   EXPECT_EQ(frames.no_signal(), 1);
@@ -171,11 +171,11 @@ TEST_F(H264Session, ASixSecondSessionIsKeptAliveForThirtySeconds) {
   StartCamera("127.0.0.95", rtsp);
   FrameRecorder frames;
   ASSERT_TRUE(StartChannel(0, frames));
-  ASSERT_TRUE(WaitUntil([&] { return frames.count() >= 1; }, 15s));
+  ASSERT_TRUE(WaitFor([&] { return frames.count() >= 1; }, 15s));
   const auto start = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(30s);
   const std::size_t before = frames.count();
-  ASSERT_TRUE(WaitUntil([&] { return frames.count() > before + 5; }, 3s)) << "the session ended";
+  ASSERT_TRUE(WaitFor([&] { return frames.count() > before + 5; }, 3s)) << "the session ended";
   const auto elapsed = std::chrono::steady_clock::now() - start;
 
   const auto stats = sim_.RtspStats();
@@ -201,7 +201,7 @@ TEST_F(H264Session, StopIsPromptWhileTheCameraStallsAReply) {
   sim_.AddMediaFault(stall);
   FrameRecorder frames;
   ASSERT_TRUE(StartChannel(0, frames));
-  ASSERT_TRUE(WaitUntil([&] { return !Requests("SETUP").empty(); }, 15s));
+  ASSERT_TRUE(WaitFor([&] { return !Requests("SETUP").empty(); }, 15s));
   const auto begin = std::chrono::steady_clock::now();
   EXPECT_TRUE(capture_->StopChannel(0));
   // Far below the stalled 20 s, and below the 2 s receive time-out the abort cuts short.
@@ -215,10 +215,10 @@ TEST_F(H264Session, ARestartedChannelReplacesItsSessionAndClosingStopsEveryChann
   FrameRecorder second;
   FrameRecorder other_input;
   ASSERT_TRUE(StartChannel(0, first));
-  ASSERT_TRUE(WaitUntil([&] { return first.count() >= 5; }, 15s));
+  ASSERT_TRUE(WaitFor([&] { return first.count() >= 5; }, 15s));
   ASSERT_TRUE(StartChannel(0, second));  // the same channel again: the old one goes first
   ASSERT_TRUE(StartChannel(2, other_input));
-  ASSERT_TRUE(WaitUntil([&] { return second.count() >= 5 && other_input.count() >= 5; }, 15s));
+  ASSERT_TRUE(WaitFor([&] { return second.count() >= 5 && other_input.count() >= 5; }, 15s));
   const std::size_t first_final = first.count();
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(first.count(), first_final) << "the replaced channel delivers nothing more";

@@ -19,7 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::FrameRecorder;
 using testing::SessionTest;
-using testing::WaitUntil;
+using tessavirn_test::WaitFor;
 
 using PortRange = SessionTest;
 
@@ -51,7 +51,7 @@ TEST_F(PortRange, EveryPortTakenDelaysTheSessionUntilPortsAreFree) {
   EXPECT_NE(State(0), ipcapture::kChannelStreaming);
 
   release();
-  EXPECT_TRUE(WaitUntil([&] { return frames.count() >= 10; }, 15s)) << "streams once ports are free";
+  EXPECT_TRUE(WaitFor([&] { return frames.count() >= 10; }, 15s)) << "streams once ports are free";
   EXPECT_EQ(sim_.RtspStats().sessions_created, 1u);
 }
 

@@ -15,6 +15,7 @@
 
 #include "../driver/driver_fixture.h"
 #include "camsim/simulator.h"
+#include "child_program.h"
 
 namespace kalmora::testing {
 
@@ -53,15 +54,6 @@ class FrameRecorder : public ipcapture::ICaptureFrameCallback {
   std::vector<Frame> frames_;
   std::atomic<int> no_signal_{0};
 };
-
-inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 class SessionTest : public ::testing::Test {
  protected:

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <limits>
 #include <utility>
 
 namespace camsim {
@@ -17,14 +18,34 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, 7> kKindNames = {{
     {FaultKind::kCloseDelimited, "close-delimited"},
 }};
 
+// A field that fits the int fields of a fault.
 std::optional<int> ParseNumber(std::string_view text) {
-  int value = 0;
-  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || ptr != text.data() + text.size() || text.empty()) return std::nullopt;
-  return value;
+  const std::optional<std::int64_t> value = ParseFaultNumber(text);
+  if (!value || *value < std::numeric_limits<int>::min() || *value > std::numeric_limits<int>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<int>(*value);
 }
 
 }  // namespace
+
+std::vector<std::string_view> SplitFaultFields(std::string_view text) {
+  std::vector<std::string_view> fields;
+  while (true) {
+    const std::size_t colon = text.find(':');
+    fields.push_back(text.substr(0, colon));
+    if (colon == std::string_view::npos) break;
+    text.remove_prefix(colon + 1);
+  }
+  return fields;
+}
+
+std::optional<std::int64_t> ParseFaultNumber(std::string_view field) {
+  std::int64_t value = 0;
+  const auto [ptr, ec] = std::from_chars(field.data(), field.data() + field.size(), value);
+  if (field.empty() || ec != std::errc() || ptr != field.data() + field.size()) return std::nullopt;
+  return value;
+}
 
 const char* const kFaultHelp =
     "KIND[:PATTERN[:VALUE[:COUNT]]]. PATTERN matches the request target without its leading '/'\n"
@@ -54,13 +75,7 @@ std::optional<FaultKind> ParseFaultKind(std::string_view name) {
 }
 
 std::optional<Fault> ParseFault(std::string_view text, std::string* error) {
-  std::vector<std::string_view> fields;
-  while (true) {
-    const std::size_t colon = text.find(':');
-    fields.push_back(text.substr(0, colon));
-    if (colon == std::string_view::npos) break;
-    text.remove_prefix(colon + 1);
-  }
+  const std::vector<std::string_view> fields = SplitFaultFields(text);
   auto fail = [error](std::string what) -> std::optional<Fault> {
     if (error) *error = std::move(what);
     return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,11 @@ std::optional<FaultKind> ParseFaultKind(std::string_view name);
 std::optional<Fault> ParseFault(std::string_view text, std::string* error);
 // The same text form.
 std::string FormatFault(const Fault& fault);
+
+// What the HTTP and the media fault texts share: the ':' fields of a text (at least one), and a
+// field that is a whole decimal number, nothing else, within 64 bits.
+std::vector<std::string_view> SplitFaultFields(std::string_view text);
+std::optional<std::int64_t> ParseFaultNumber(std::string_view field);
 
 // The grammar for --help and the admin path.
 extern const char* const kFaultHelp;

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <utility>
+
+#include "camsim/faults.h"
 
 namespace camsim {
 namespace {
@@ -17,24 +18,6 @@ constexpr std::array<std::pair<MediaFaultKind, std::string_view>, 6> kKindNames 
     {MediaFaultKind::kReplyStall, "rtsp-stall"},
 }};
 constexpr int kPercentScale = 100;
-
-std::optional<std::int64_t> ParseNumber(std::string_view text) {
-  std::int64_t value = 0;
-  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-std::vector<std::string_view> SplitFields(std::string_view text) {
-  std::vector<std::string_view> fields;
-  while (true) {
-    const std::size_t colon = text.find(':');
-    fields.push_back(text.substr(0, colon));
-    if (colon == std::string_view::npos) break;
-    text.remove_prefix(colon + 1);
-  }
-  return fields;
-}
 
 std::optional<MediaFaultKind> ParseKind(std::string_view name) {
   for (const auto& [kind, kind_name] : kKindNames) {
@@ -75,12 +58,12 @@ std::optional<MediaFault> ParseMediaFault(std::string_view text, std::string* er
     if (error) *error = std::move(what);
     return std::nullopt;
   };
-  const std::vector<std::string_view> fields = SplitFields(text);
+  const std::vector<std::string_view> fields = SplitFaultFields(text);
   const std::optional<MediaFaultKind> kind = ParseKind(fields[0]);
   if (!kind) return fail("unknown media fault kind '" + std::string(fields[0]) + "'");
   auto positive = [&](std::size_t index, std::int64_t limit) -> std::optional<int> {
     if (index >= fields.size()) return std::nullopt;
-    const std::optional<std::int64_t> value = ParseNumber(fields[index]);
+    const std::optional<std::int64_t> value = ParseFaultNumber(fields[index]);
     if (!value || *value < 1 || *value > limit) return std::nullopt;
     return static_cast<int>(*value);
   };
@@ -99,13 +82,13 @@ std::optional<MediaFault> ParseMediaFault(std::string_view text, std::string* er
         return fail("loss is loss:P%[:SEED] or loss:every:N");
       }
       const std::optional<std::int64_t> percent =
-          ParseNumber(fields[1].substr(0, fields[1].size() - 1));
+          ParseFaultNumber(fields[1].substr(0, fields[1].size() - 1));
       if (!percent || *percent < 0 || *percent > kPercentScale) {
         return fail("the loss percentage runs from 0 to 100");
       }
       fault.percent = static_cast<int>(*percent);
       if (fields.size() == 3) {
-        const std::optional<std::int64_t> seed = ParseNumber(fields[2]);
+        const std::optional<std::int64_t> seed = ParseFaultNumber(fields[2]);
         if (!seed || *seed < 0 || *seed > 0xFFFFFFFFll) return fail("the seed is a 32-bit number");
         fault.seed = static_cast<std::uint32_t>(*seed);
       }

@@ -1,10 +1,13 @@
-// Runs the tessavirn program as a child process with output to a file, so a test can watch its
-// files while it runs, signal it and wait for it with a bound.
+// Runs a program of the project (tessavirn, camsim) as a child process with output to a file, so a
+// test can watch its files while it runs, signal it and wait for it with a bound.
 #pragma once
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,7 +32,8 @@ inline std::string ReadText(const std::string& path) {
 }
 
 // Waits for condition with a generous bound; true when it came true.
-inline bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds bound = std::chrono::seconds(60)) {
+inline bool WaitFor(const std::function<bool()>& condition,
+                    std::chrono::milliseconds bound = std::chrono::seconds(60)) {
   const auto deadline = std::chrono::steady_clock::now() + bound;
   while (!condition()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -100,5 +104,21 @@ class ChildProgram {
   bool exited_ = false;
   int status_ = -1;
 };
+
+// Waits until something accepts TCP connections on address:port.
+inline bool WaitForListener(const char* address, int port, std::chrono::milliseconds bound) {
+  return WaitFor(
+      [&] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(static_cast<std::uint16_t>(port));
+        ::inet_pton(AF_INET, address, &at.sin_addr);
+        const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+        ::close(fd);
+        return up;
+      },
+      bound);
+}
 
 }  // namespace tessavirn_test
