@@ -56,7 +56,7 @@ HostCoreVersion CIPCaptureDriver::LookUpHostCoreVersion() const { return ReadHos
 bool CIPCaptureDriver::Open(ipcapture::IDebugMessageSink* sink, ipcapture::ICaptureFrameFactory* factory,
                             ipcapture::IIPDeviceSettings* settings) {
   try {
-    return OpenBase(sink, factory, settings);
+    return !HasServiceObjects() && OpenBase(sink, factory, settings);
   } catch (...) {
     return false;
   }

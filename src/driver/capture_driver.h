@@ -75,6 +75,9 @@ class CIPCaptureDriver : public ipcapture::IIPCaptureDriverEx3,
   // I/O object and the video capture object.
   bool OpenBase(ipcapture::IDebugMessageSink* sink, ipcapture::ICaptureFrameFactory* factory,
                 ipcapture::IIPDeviceSettings* settings);
+  // Whether an earlier Open left service objects (until Close): channel, I/O and PTZ threads may
+  // be reading the configuration, so a second Open must change nothing and fail.
+  bool HasServiceObjects() const { return video_capture_ || digital_io_ || ptz_driver_; }
   // The host core version is looked up through this, so tests can stand in a version.
   virtual HostCoreVersion LookUpHostCoreVersion() const;
 

@@ -22,7 +22,7 @@ bool COrvaneIPCaptureDriver::Open(ipcapture::IDebugMessageSink* sink, ipcapture:
 // configuration tool is the place to say which one.
 bool COrvaneIPCaptureDriver::OpenFamily(ipcapture::IDebugMessageSink* sink, ipcapture::ICaptureFrameFactory* factory,
                                         ipcapture::IIPDeviceSettings* settings) {
-  if (settings == nullptr) return false;
+  if (settings == nullptr || HasServiceObjects()) return false;
   const auto timeout = ParseDecimalInteger(settings->GetCustomParameter(kParamNetworkTimeout));
   if (!timeout) return false;
   const auto standard = ParseDecimalInteger(settings->GetCustomParameter(kParamVideoStandard));

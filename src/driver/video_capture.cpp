@@ -8,7 +8,18 @@ namespace kalmora {
 CIPVideoCapture::CIPVideoCapture(CIPCaptureDriver* driver) : driver_(driver) {}
 
 CIPVideoCapture::~CIPVideoCapture() {
-  for (std::uint32_t channel = 0; channel < kMaxChannels; ++channel) StopChannel(channel);
+  std::unique_ptr<CBaseCameraChannel> removed[kMaxChannels];
+  {
+    CSpinWaitLockGuard guard(table_lock_);
+    for (std::uint32_t channel = 0; channel < kMaxChannels; ++channel) removed[channel] = std::move(channels_[channel]);
+  }
+  // Every channel is told first, then each is joined: their session teardowns overlap.
+  for (auto& channel : removed) {
+    if (channel) channel->RequestStop();
+  }
+  for (auto& channel : removed) {
+    if (channel) channel->Stop();
+  }
 }
 
 std::int32_t CIPVideoCapture::GetChannelCount() {

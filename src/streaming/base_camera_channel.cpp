@@ -83,10 +83,14 @@ bool CBaseCameraChannel::StartThread() {
   return true;
 }
 
-void CBaseCameraChannel::Stop() {
+void CBaseCameraChannel::RequestStop() {
   SetState(ipcapture::kChannelStopped);
   stop_event_.Set();
   AbortBlockingWork();
+}
+
+void CBaseCameraChannel::Stop() {
+  RequestStop();
   // Every blocking step of the channel thread is bounded or aborted above, so the join ends; a
   // thread is never killed.
   JoinThread();

@@ -52,6 +52,9 @@ class CBaseCameraChannel : public CZELVErrorCounter {
   bool Start(std::uint32_t frame_interval_ms, std::uint32_t width, std::uint32_t height, std::uint32_t quality);
   // Signals the stop event, cuts the thread's blocking work short and joins it. State 3 after.
   void Stop();
+  // The first half of Stop, without the join: several channels told at once wind down side by
+  // side, so closing them all takes as long as the slowest, not the sum.
+  void RequestStop();
   // Takes the new picture size and frame interval, stops the thread and starts it again.
   virtual bool RestartWithFormat(ipcapture::IIPPictureSize* size, std::uint32_t frame_interval_ms);
 

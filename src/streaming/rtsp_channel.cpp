@@ -87,7 +87,9 @@ void CBaseRTSPChannel::RunSignalCheck(bool& armed) {
 }
 
 void CBaseRTSPChannel::SendKeepAlive() {
-  if (client_) client_->SendRequest(kRTSPOptions);
+  if (!client_ || !RegisterAbortable(client_.get())) return;
+  client_->SendRequest(kRTSPOptions);
+  UnregisterAbortable();
 }
 
 bool CBaseRTSPChannel::OpenSession() {
@@ -167,7 +169,11 @@ void CBaseRTSPChannel::CloseSession() {
     receiver_.reset();
   }
   if (client_) {
+    // Sent on a stop too, so the camera learns the session ended. Its reply wait is bounded by
+    // the receive time-out; a stop that comes while it runs cuts it short.
+    const bool abortable = RegisterAbortable(client_.get());
     client_->SendRequest(kRTSPTeardown);
+    if (abortable) UnregisterAbortable();
     client_->Disconnect();
     client_.reset();
   }

@@ -58,10 +58,13 @@ bool CBaseRTSPClient::Connect(std::uint32_t timeout_ms, int rtp_port, int rtcp_p
     socket_ = created;
   }
   const int buffer = kReceiveBufferBytes;
-  timeval receive_timeout{kReceiveTimeoutMs / 1000, (kReceiveTimeoutMs % 1000) * 1000};
+  // Replies are waited for with poll against their deadline; the socket time-outs are a second
+  // bound, the send one for a camera that stops reading its connection.
+  timeval io_timeout{kReceiveTimeoutMs / 1000, (kReceiveTimeoutMs % 1000) * 1000};
   sockaddr_in address{};
   if (setsockopt(created, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer) != 0 ||
-      setsockopt(created, SOL_SOCKET, SO_RCVTIMEO, &receive_timeout, sizeof receive_timeout) != 0 ||
+      setsockopt(created, SOL_SOCKET, SO_RCVTIMEO, &io_timeout, sizeof io_timeout) != 0 ||
+      setsockopt(created, SOL_SOCKET, SO_SNDTIMEO, &io_timeout, sizeof io_timeout) != 0 ||
       !ResolveIPv4(host, address) || !SetBlocking(created, false)) {
     CloseSocket();
     return false;
@@ -90,6 +93,7 @@ bool CBaseRTSPClient::Connect(std::uint32_t timeout_ms, int rtp_port, int rtcp_p
     return false;
   }
   connected_ = true;
+  failed_ = false;
   return true;
 }
 
@@ -102,6 +106,7 @@ void CBaseRTSPClient::CloseSocket() {
 void CBaseRTSPClient::Disconnect() {
   if (!connected_ && socket_ < 0) return;
   connected_ = false;
+  failed_ = false;
   CloseSocket();
   pending_.clear();
   parser_.Reset();
@@ -121,35 +126,52 @@ std::uint32_t CBaseRTSPClient::GetSessionTimeoutMs() const {
 }
 
 bool CBaseRTSPClient::SendRequest(int type) {
-  if (!connected_ || aborted_.load()) return false;
+  if (!connected_ || failed_ || aborted_.load()) return false;
   DiscardAvailableReplies();
+  if (failed_) return false;
   const std::string text = BuildRequest(type);
   if (text.empty()) return false;
+  const Deadline deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReceiveTimeoutMs);
   const ssize_t sent = send(socket_, text.data(), text.size(), MSG_NOSIGNAL);
-  if (sent < 0 || static_cast<std::size_t>(sent) != text.size()) return false;
+  if (sent < 0 || static_cast<std::size_t>(sent) != text.size()) {
+    failed_ = true;
+    return false;
+  }
   if (type == kRTSPPause || type == kRTSPOptions) {
     ++unread_replies_;
     return true;
   }
-  return ReadResponse();
+  return ReadResponseBy(deadline);
 }
 
 bool CBaseRTSPClient::ReadResponse() {
-  if (!connected_ || aborted_.load()) return false;
+  return ReadResponseBy(std::chrono::steady_clock::now() + std::chrono::milliseconds(kReceiveTimeoutMs));
+}
+
+bool CBaseRTSPClient::ReadResponseBy(Deadline deadline) {
+  if (!connected_ || failed_ || aborted_.load()) return false;
   while (unread_replies_ > 0) {
-    if (!ReadOneReply(CRTSPResponseParser::Mode::kSkip, true)) return false;
+    if (!ReadOneReply(CRTSPResponseParser::Mode::kSkip, &deadline)) return false;
     --unread_replies_;
   }
-  return ReadOneReply(CRTSPResponseParser::Mode::kCheck, true);
+  return ReadOneReply(CRTSPResponseParser::Mode::kCheck, &deadline);
 }
 
 void CBaseRTSPClient::DiscardAvailableReplies() {
-  while (unread_replies_ > 0 && ReadOneReply(CRTSPResponseParser::Mode::kSkip, false)) --unread_replies_;
+  while (unread_replies_ > 0 && ReadOneReply(CRTSPResponseParser::Mode::kSkip, nullptr)) --unread_replies_;
 }
 
-CBaseRTSPClient::Receive CBaseRTSPClient::ReceiveSome(bool wait) {
+CBaseRTSPClient::Receive CBaseRTSPClient::ReceiveSome(const Deadline* deadline) {
+  if (deadline != nullptr) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return Receive::kTimeout;
+    pollfd wanted{socket_, POLLIN, 0};
+    const int ready = poll(&wanted, 1, static_cast<int>(left.count()));
+    if (ready == 0) return Receive::kTimeout;
+    if (ready < 0) return errno == EINTR ? Receive::kData : Receive::kFailed;
+  }
   char buffer[kReceiveChunk];
-  const ssize_t received = recv(socket_, buffer, sizeof buffer, wait ? 0 : MSG_DONTWAIT);
+  const ssize_t received = recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
   if (received > 0) {
     pending_.append(buffer, static_cast<std::size_t>(received));
     return Receive::kData;
@@ -160,7 +182,7 @@ CBaseRTSPClient::Receive CBaseRTSPClient::ReceiveSome(bool wait) {
   return Receive::kFailed;
 }
 
-bool CBaseRTSPClient::ReadOneReply(CRTSPResponseParser::Mode mode, bool wait) {
+bool CBaseRTSPClient::ReadOneReply(CRTSPResponseParser::Mode mode, const Deadline* deadline) {
   // A reply being skipped may have been cut between two non-blocking reads; it goes on where it
   // stopped, in the mode it started in.
   if (!parser_mid_reply_) {
@@ -170,26 +192,27 @@ bool CBaseRTSPClient::ReadOneReply(CRTSPResponseParser::Mode mode, bool wait) {
     parser_mid_reply_ = true;
   }
   for (;;) {
-    if (aborted_.load()) return false;
+    if (aborted_.load()) break;
     if (!pending_.empty()) {
       const RTSPFeedResult fed = parser_.Feed(pending_);
       pending_.erase(0, fed.consumed);
       if (fed.status != RTSPParseStatus::kNeedMore) break;
     }
-    const Receive received = ReceiveSome(wait);
+    const Receive received = ReceiveSome(deadline);
     if (received == Receive::kData) continue;
     if (received == Receive::kClosed) {
       parser_.FeedEnd();
       break;
     }
-    // A time-out with the reply incomplete fails a reply waited for; a non-blocking read that
-    // finds nothing leaves the partial reply in the parser for later.
-    if (received == Receive::kTimeout && !wait) return false;
-    parser_mid_reply_ = false;
-    return false;
+    // Nothing more has arrived: a read that does not wait leaves the partial reply for later.
+    if (received == Receive::kTimeout && deadline == nullptr) return false;
+    break;
   }
   parser_mid_reply_ = false;
-  if (parser_.Status() != RTSPParseStatus::kComplete) return false;
+  if (aborted_.load() || parser_.Status() != RTSPParseStatus::kComplete) {
+    failed_ = true;
+    return false;
+  }
   Remember(parser_.Reply(), parser_mode_ == CRTSPResponseParser::Mode::kCheck);
   return true;
 }
@@ -201,7 +224,7 @@ void CBaseRTSPClient::Remember(const RTSPReply& reply, bool waited_for) {
   reply_ = reply;
   if (!reply.session_id.empty()) {
     session_id_ = reply.session_id;
-    session_timeout_s_ = reply.session_timeout_s;
+    if (reply.session_timeout_s > 0) session_timeout_s_ = reply.session_timeout_s;
   }
 }
 

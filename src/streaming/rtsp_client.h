@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -20,9 +21,15 @@ namespace kalmora {
 // in full before the next reply that is waited for, so keep-alive replies never pile up on the
 // connection over a session of days.
 //
+// Every reply waited for has one deadline, the receive time-out counted from its request: a
+// camera that trickles bytes cannot stretch it, and one that sends header bytes without end hits
+// the parser's header cap first. A reply that fails (late, malformed, not 200, connection lost)
+// leaves the connection in an unknown place, so every later request fails too; the client is
+// then good only for Disconnect.
+//
 // Threads: one channel thread owns the client and calls everything but Abort, which the control
-// thread may call at any time to cut a blocked connect or receive short. Once aborted, every
-// operation but Disconnect fails.
+// thread may call at any time to cut a blocked connect, send or receive short. Once aborted,
+// every operation but Disconnect fails.
 class CBaseRTSPClient {
  public:
   static constexpr int kReceiveBufferBytes = 65536;
@@ -44,13 +51,15 @@ class CBaseRTSPClient {
   // Sends one request; for DESCRIBE, SETUP, PLAY and TEARDOWN also reads its reply, which must
   // have status 200 and well-formed known headers.
   bool SendRequest(int type);
-  // Reads the next reply waited for, after any unread keep-alive replies.
+  // Reads the next reply waited for, after any unread keep-alive replies, within the receive
+  // time-out from now.
   bool ReadResponse();
   void Disconnect();
   // Any thread: shuts the connection down so that a blocked connect or receive returns at once.
   void Abort();
 
-  // The session time-out the camera announced, 60 s when it gave none.
+  // The session time-out the camera announced last, 60 s when no reply announced one. A Session
+  // header without a time-out keeps the one known: many cameras announce it in SETUP only.
   std::uint32_t GetSessionTimeoutMs() const;
   bool connected() const { return connected_; }
   // The last reply waited for.
@@ -66,11 +75,14 @@ class CBaseRTSPClient {
   CRTSPCSeqCounter& cseq() { return cseq_; }
 
  private:
+  using Deadline = std::chrono::steady_clock::time_point;
   enum class Receive { kData, kTimeout, kClosed, kFailed };
-  // One receive into pending_: blocking (bounded by the receive time-out) or not.
-  Receive ReceiveSome(bool wait);
-  // Feeds pending_ to the parser until a reply ends; true when one ended well.
-  bool ReadOneReply(CRTSPResponseParser::Mode mode, bool wait);
+  bool ReadResponseBy(Deadline deadline);
+  // One receive into pending_: waiting for data until the deadline, or (null) not at all.
+  Receive ReceiveSome(const Deadline* deadline);
+  // Feeds pending_ to the parser until a reply ends; true when one ended well. Without a deadline
+  // only what has arrived is read: a reply cut there stays in the parser for the next call.
+  bool ReadOneReply(CRTSPResponseParser::Mode mode, const Deadline* deadline);
   // Takes what a finished reply says about the session; a skipped reply only gives its CSeq.
   void Remember(const RTSPReply& reply, bool waited_for);
   void DiscardAvailableReplies();
@@ -79,6 +91,7 @@ class CBaseRTSPClient {
   std::mutex socket_lock_;  // socket_ between Disconnect and Abort
   int socket_ = -1;
   bool connected_ = false;
+  bool failed_ = false;  // a reply failed: the connection's position in the stream is unknown
   std::atomic<bool> aborted_{false};
   std::string host_;
   std::string user_;

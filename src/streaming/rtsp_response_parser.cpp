@@ -34,6 +34,7 @@ constexpr std::array<HeaderName, 11> kHeaderNames = {{
 constexpr std::string_view kClientPort = "client_port=";
 constexpr std::string_view kServerPort = "server_port=";
 constexpr std::string_view kTimeout = "timeout";
+constexpr std::string_view kSsrc = "ssrc=";
 
 // The white space that ends a word in a header value, as the C library counts it.
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -168,6 +169,21 @@ bool ParseTransport(CScanner scanner, RTSPReply& reply) {
       !PortPair(value, kServerPort, server_rtp, server_rtcp)) {
     return false;
   }
+  // "ssrc=" 8*HEX (RFC 2326 section 12.39): the source the camera will send from, when it says.
+  const std::size_t ssrc_at = value.find(kSsrc);
+  if (ssrc_at != kNpos) {
+    std::uint32_t ssrc = 0;
+    std::size_t digits = 0;
+    for (std::size_t i = ssrc_at + kSsrc.size(); i < value.size() && digits < 9; ++i, ++digits) {
+      const char c = Lower(value[i]);
+      const int nibble = IsDigit(c) ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+      if (nibble < 0) break;
+      ssrc = (ssrc << 4) | static_cast<std::uint32_t>(nibble);
+    }
+    // One to eight hex digits; anything else names no source, and the media decides.
+    reply.has_ssrc = digits >= 1 && digits <= 8;
+    reply.ssrc = reply.has_ssrc ? ssrc : 0;
+  }
   reply.transport = std::move(word);
   reply.client_rtp_port = client_rtp;
   reply.client_rtcp_port = client_rtcp;
@@ -188,10 +204,15 @@ bool ParseSession(CScanner scanner, RTSPReply& reply) {
     ++size;
   }
   if (size == 0 || size > CRTSPResponseParser::kMaxFieldLength) return false;
-  // A timeout that is missing, does not convert or is negative counts as none.
+  // A timeout that is missing, does not convert or is negative counts as none. One that is
+  // announced is kept within 1 s and a day: keep-alives are sent at half of it, in milliseconds.
   int timeout = 0;
   CScanner after(rest.substr(size));
-  if (!after.Parameter(kTimeout) || !after.Int(timeout) || timeout < 0) timeout = 0;
+  if (!after.Parameter(kTimeout) || !after.Int(timeout) || timeout < 0) {
+    timeout = 0;
+  } else {
+    timeout = std::clamp(timeout, CRTSPResponseParser::kMinSessionTimeoutS, CRTSPResponseParser::kMaxSessionTimeoutS);
+  }
   reply.session_id.assign(rest.substr(0, size));
   reply.session_timeout_s = timeout;
   return true;
@@ -207,6 +228,8 @@ void CRTSPResponseParser::Reset() {
   state_ = State::kStatusLine;
   status_ = RTSPParseStatus::kNeedMore;
   line_.clear();
+  header_bytes_ = 0;
+  header_lines_ = 0;
   reply_ = RTSPReply();
 }
 
@@ -225,6 +248,10 @@ RTSPFeedResult CRTSPResponseParser::Feed(const char* data, std::size_t size) {
         status_ = RTSPParseStatus::kComplete;
       }
       continue;
+    }
+    if (++header_bytes_ > kMaxHeaderBytes) {
+      Fail();
+      break;
     }
     const char c = data[at++];
     if (c == '\n') {
@@ -250,14 +277,20 @@ RTSPParseStatus CRTSPResponseParser::FeedEnd() {
     if (state_ == State::kHeaders) EndLine();
   }
   // No status line yet, or a body short of its length.
-  if (state_ != State::kDone) {
-    state_ = State::kDone;
-    status_ = RTSPParseStatus::kMalformed;
-  }
+  if (state_ != State::kDone) Fail();
   return status_;
 }
 
+void CRTSPResponseParser::Fail() {
+  state_ = State::kDone;
+  status_ = RTSPParseStatus::kMalformed;
+}
+
 void CRTSPResponseParser::EndLine() {
+  if (++header_lines_ > kMaxHeaderLines) {
+    Fail();
+    return;
+  }
   // Field texts end at a NUL as they would in the camera's own C strings.
   std::string_view line(line_);
   line = line.substr(0, line.find('\0'));
@@ -265,8 +298,7 @@ void CRTSPResponseParser::EndLine() {
     // Stray line ends between replies (after a body, say) are passed over.
     if (!line.empty()) {
       if (!ParseStatusLine(line) && mode_ == Mode::kCheck) {
-        state_ = State::kDone;
-        status_ = RTSPParseStatus::kMalformed;
+        Fail();
       } else {
         state_ = State::kHeaders;
       }
@@ -277,10 +309,7 @@ void CRTSPResponseParser::EndLine() {
       EndHeaders();
     } else if (kind == kRTSPHeaderFailed) {
       // Without its length the end of the reply is unknown, even when skipping it.
-      if (mode_ == Mode::kCheck || StartsWithNoCase(line, "Content-Length")) {
-        state_ = State::kDone;
-        status_ = RTSPParseStatus::kMalformed;
-      }
+      if (mode_ == Mode::kCheck || StartsWithNoCase(line, "Content-Length")) Fail();
     }
   }
   line_.clear();

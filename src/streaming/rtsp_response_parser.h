@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -60,8 +61,11 @@ struct RTSPReply {
   int client_rtcp_port = 0;
   int server_rtp_port = 0;
   int server_rtcp_port = 0;
+  bool has_ssrc = false;        // the Transport header named the stream's source ("ssrc=")
+  std::uint32_t ssrc = 0;
   std::string session_id;       // as the camera sent it; empty when there was no Session header
-  int session_timeout_s = 0;    // 0 when the camera gave none (the client then takes 60 s)
+  // 1 to 86400 when the Session header announced a time-out; 0 when it announced none.
+  int session_timeout_s = 0;
   std::string body;             // complete once Feed reports kComplete
 };
 
@@ -76,6 +80,13 @@ class CRTSPResponseParser {
   static constexpr std::size_t kMaxFieldLength = 254;
   // Largest body accepted; a session description is a few hundred bytes.
   static constexpr int kMaxContentLength = 1 << 20;
+  // Largest header section (status line, headers, line ends) and most lines in it: a camera that
+  // sends header bytes without end gets a malformed reply instead of a reader that never stops.
+  static constexpr std::size_t kMaxHeaderBytes = 64 * 1024;
+  static constexpr std::size_t kMaxHeaderLines = 100;
+  // Session time-outs are kept within these bounds (seconds).
+  static constexpr int kMinSessionTimeoutS = 1;
+  static constexpr int kMaxSessionTimeoutS = 86400;
 
   enum class Mode {
     // A reply the client waits for: its status must be 200 and every known header must parse.
@@ -116,11 +127,15 @@ class CRTSPResponseParser {
   // Acts on the line in line_; sets status_ when the reply ends or fails.
   void EndLine();
   void EndHeaders();
+  // The reply cannot be used: done, malformed.
+  void Fail();
 
   Mode mode_;
   State state_ = State::kStatusLine;
   RTSPParseStatus status_ = RTSPParseStatus::kNeedMore;
   std::string line_;
+  std::size_t header_bytes_ = 0;  // of the header section so far, line ends included
+  std::size_t header_lines_ = 0;
   RTSPReply reply_;
 };
 

@@ -121,7 +121,7 @@ TEST(ProgramTest, HelpExplainsEveryOption) {
        {"--profile", "--addr", "--port", "--auth", "--user", "--password", "--realm", "--fault",
         "--jpeg-width", "--jpeg-height", "--jpeg-quality", "--print-requests", "reject-auth",
         "close-delimited", "/camsim/log", "--rtsp-port", "--rtsp-dialect", "--session-timeout",
-        "--no-timeout-announce", "--stap-a", "--max-payload", "--clip", "--frame-log",
+        "--no-timeout-announce", "--timeout-in-setup-only", "--stap-a", "--max-payload", "--clip", "--frame-log",
         "loss:P%[:SEED]", "loss:every:N", "reorder:N", "duplicate:N", "media-stall:MS",
         "restart:MS", "rtsp-stall:METHOD:MS", "/camsim/rtsp", "/camsim/restart"}) {
     EXPECT_NE(program.output().find(option), std::string::npos) << option;

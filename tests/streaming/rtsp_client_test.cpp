@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,7 +49,8 @@ TEST(RtspClientTest, RequestTextsOnTheWireFollowTheCamerasCSeqAndSession) {
     seen.push_back(c.ReadRequest());
     c.Send(SetupReply(42, "0012AB;timeout=6"));
     seen.push_back(c.ReadRequest());
-    c.Send(PlainReply(43, "Range: npt=0.000-\r\nRTP-Info: url=trackID=1;seq=1;rtptime=0\r\n"));
+    // A bare Session header, as many cameras send after SETUP.
+    c.Send(PlainReply(43, "Session: 0012AB\r\nRange: npt=0.000-\r\nRTP-Info: url=trackID=1;seq=1;rtptime=0\r\n"));
     seen.push_back(c.ReadRequest());  // OPTIONS
     c.Send(PlainReply(44));
     seen.push_back(c.ReadRequest());
@@ -62,6 +64,7 @@ TEST(RtspClientTest, RequestTextsOnTheWireFollowTheCamerasCSeqAndSession) {
   EXPECT_EQ(client.session_id(), "0012AB");
   EXPECT_EQ(client.GetSessionTimeoutMs(), 6000u);
   ASSERT_TRUE(client.SendRequest(kRTSPPlay));
+  EXPECT_EQ(client.GetSessionTimeoutMs(), 6000u);  // kept from SETUP, not reset to 60 s
   ASSERT_TRUE(client.SendRequest(kRTSPOptions));
   ASSERT_TRUE(client.SendRequest(kRTSPTeardown));
   EXPECT_EQ(client.unread_replies(), 0);
@@ -216,6 +219,52 @@ TEST(RtspClientTest, AbortEndsAReplyWaitAtOnceAndTheClientStaysUnusable) {
   EXPECT_LT(waited, std::chrono::milliseconds(CBaseRTSPClient::kReceiveTimeoutMs - 300));
   EXPECT_FALSE(client.SendRequest(kRTSPOptions));
   client.Disconnect();
+}
+
+// A reply waited for ends at one deadline from its request, however its bytes come: the
+// receive time-out used to restart with every byte, and endless header lines were read forever.
+TEST(RtspClientTest, AHostileReplyFailsByItsDeadlineAndLeavesTheClientUnusable) {
+  using Script = std::function<void(ScriptedRtspServer::Connection&)>;
+  const std::string header_line = "X-Camera: " + std::string(60, 'x') + "\r\n";
+  const struct {
+    const char* name;
+    const char* address;
+    Script reply;
+  } kRows[] = {
+      {"status line then a byte every 100 ms", "127.0.0.230",
+       [](auto& c) { c.Trickle("RTSP/1.0 200 OK\r\nCSeq: 1\r\nX-Slow: yes\r\n", std::chrono::milliseconds(100)); }},
+      {"endless header lines", "127.0.0.231",
+       [&](auto& c) {
+         c.Send("RTSP/1.0 200 OK\r\nCSeq: 1\r\n");
+         c.Flood(header_line);
+       }},
+      {"one endless line", "127.0.0.232",
+       [](auto& c) {
+         c.Send("RTSP/1.0 200 OK\r\nX-Endless: ");
+         c.Flood(std::string(4096, 'e'));
+       }},
+      {"endless empty lines", "127.0.0.233", [](auto& c) { c.Flood("\r\n\r\n\r\n\r\n"); }},
+      {"body trickled short of its length", "127.0.0.234",
+       [](auto& c) {
+         c.Send("RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 1000000\r\n\r\n");
+         c.Trickle("v=0\r\n", std::chrono::milliseconds(50));
+       }},
+  };
+  for (const auto& row : kRows) {
+    const Script reply = row.reply;
+    ScriptedRtspServer server(row.address, [&](ScriptedRtspServer::Connection& c) {
+      c.ReadRequest();
+      reply(c);
+    });
+    ASSERT_TRUE(server.listening()) << row.name;
+    COrvaneRTSPClient client(1, kRTSPStreamH264);
+    ASSERT_TRUE(Connect(client, row.address)) << row.name;
+    const auto start = Clock::now();
+    EXPECT_FALSE(client.SendRequest(kRTSPDescribe)) << row.name;
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(CBaseRTSPClient::kReceiveTimeoutMs + 1000)) << row.name;
+    EXPECT_FALSE(client.SendRequest(kRTSPOptions)) << row.name;  // where the next reply starts is unknown
+    client.Disconnect();
+  }
 }
 
 TEST(RtspClientTest, ACameraThatNeverAnswersFailsTheRequestAfterTheReceiveTimeOut) {

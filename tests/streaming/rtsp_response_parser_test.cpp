@@ -238,6 +238,33 @@ TEST(RTSPReplyTransport, PortsAndFirstWord) {
   EXPECT_EQ(reply.client_rtcp_port, 3557);
   EXPECT_EQ(reply.server_rtp_port, 6970);
   EXPECT_EQ(reply.server_rtcp_port, 6971);
+  EXPECT_TRUE(reply.has_ssrc);
+  EXPECT_EQ(reply.ssrc, 0x1A2B3C4Du);
+}
+
+TEST(RTSPReplyTransport, SsrcOnlyWhenOneToEightHexDigits) {
+  const struct {
+    const char* parameter;
+    bool has_ssrc;
+    std::uint32_t ssrc;
+  } kRows[] = {
+      {";ssrc=0", true, 0},
+      {";ssrc=fFfFfFfF", true, 0xFFFFFFFF},
+      {";ssrc=12345;mode=play", true, 0x12345},
+      {";ssrc=123456789", false, 0},  // nine digits name no 32-bit source
+      {";ssrc=", false, 0},
+      {";ssrc=xyz", false, 0},
+      {"", false, 0},
+  };
+  for (const auto& row : kRows) {
+    CRTSPResponseParser parser;
+    EXPECT_EQ(parser.ParseHeaderLine(std::string("Transport: RTP/AVP;unicast;client_port=1-2;server_port=3-4") +
+                                     row.parameter),
+              kRTSPHeaderTransport)
+        << row.parameter;
+    EXPECT_EQ(parser.Reply().has_ssrc, row.has_ssrc) << row.parameter;
+    EXPECT_EQ(parser.Reply().ssrc, row.ssrc) << row.parameter;
+  }
 }
 
 TEST(RTSPReplyTransport, ParametersAfterSpaceAreFound) {
@@ -292,6 +319,56 @@ TEST(RTSPReplySession, BadTimeoutCountsAsNone) {
   EXPECT_EQ(parser.Reply().session_timeout_s, 0);
   EXPECT_EQ(parser.ParseHeaderLine("Session: 80;mode=1;timeout=40"), kRTSPHeaderSession);
   EXPECT_EQ(parser.Reply().session_timeout_s, 0);
+}
+
+TEST(RTSPReplySession, AnnouncedTimeoutIsKeptWithinASecondAndADay) {
+  const struct {
+    const char* header;
+    int seconds;
+  } kRows[] = {
+      {"Session: 1;timeout=0", 1},
+      {"Session: 2;timeout=1", 1},
+      {"Session: 3;timeout=86400", 86400},
+      {"Session: 4;timeout=86401", 86400},
+      {"Session: 5;timeout=4294968", 86400},  // in milliseconds it would wrap round to 704
+  };
+  for (const auto& row : kRows) {
+    CRTSPResponseParser parser;
+    EXPECT_EQ(parser.ParseHeaderLine(row.header), kRTSPHeaderSession) << row.header;
+    EXPECT_EQ(parser.Reply().session_timeout_s, row.seconds) << row.header;
+  }
+}
+
+TEST(RTSPReplyLimits, AHeaderSectionWithoutEndIsMalformedAtItsCap) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    CRTSPResponseParser::Mode mode;
+  } kRows[] = {
+      {"101 lines", "RTSP/1.0 200 OK\r\n" + [&] {
+         std::string lines;
+         for (int i = 0; i < 100; ++i) lines += "X-Line: 1\r\n";
+         return lines;
+       }(), CRTSPResponseParser::Mode::kCheck},
+      {"one endless line", "RTSP/1.0 200 OK\r\nX-Long: " + std::string(70000, 'a'), CRTSPResponseParser::Mode::kCheck},
+      {"endless empty lines before the status", std::string(70000, '\n'), CRTSPResponseParser::Mode::kSkip},
+      {"skipped reply of 120 header lines", "RTSP/1.0 454 Session Not Found\r\n" + [&] {
+         std::string lines;
+         for (int i = 0; i < 120; ++i) lines += "X-Filler: " + std::string(100, 'f') + "\r\n";
+         return lines;
+       }(), CRTSPResponseParser::Mode::kSkip},
+  };
+  for (const auto& row : kRows) {
+    CRTSPResponseParser parser(row.mode);
+    const RTSPFeedResult fed = parser.Feed(row.bytes);
+    EXPECT_EQ(fed.status, Status::kMalformed) << row.name;
+    EXPECT_LE(fed.consumed, CRTSPResponseParser::kMaxHeaderBytes) << row.name;
+  }
+  // 100 lines, the status line and the empty one among them, still make a reply.
+  std::string lines = "RTSP/1.0 200 OK\r\n";
+  for (int i = 0; i < 98; ++i) lines += "X-Line: 1\r\n";
+  CRTSPResponseParser parser;
+  EXPECT_EQ(FeedAll(parser, lines + "\r\n"), Status::kComplete);
 }
 
 // Body and incremental feeding.

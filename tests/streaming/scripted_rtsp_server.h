@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -40,7 +41,26 @@ class ScriptedRtspServer {
         buffer_.append(chunk, static_cast<std::size_t>(got));
       }
     }
-    void Send(const std::string& text) { (void)send(fd_, text.data(), text.size(), MSG_NOSIGNAL); }
+    // False once the peer is gone (or the test ends the server).
+    bool Send(const std::string& text) {
+      return !stopping_.load() && send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    }
+    // text one byte at a time, `gap` apart, then again from its start: a camera whose reply
+    // never ends but never stops coming either. Ends when the peer is gone or the server stops.
+    void Trickle(const std::string& text, std::chrono::milliseconds gap) {
+      for (std::size_t i = 0; !text.empty(); i = (i + 1) % text.size()) {
+        if (!Send(text.substr(i, 1))) return;
+        std::this_thread::sleep_for(gap);
+      }
+    }
+    // chunk again and again as fast as the peer takes it, until it is gone or the server stops.
+    void Flood(const std::string& chunk) {
+      while (!stopping_.load()) {
+        pollfd wanted{fd_, POLLOUT, 0};
+        if (poll(&wanted, 1, 50) <= 0) continue;
+        if (send(fd_, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno != EAGAIN) return;
+      }
+    }
     // Waits until the test ends the server or the peer closes.
     void Hold() {
       while (!stopping_.load()) {
@@ -61,8 +81,10 @@ class ScriptedRtspServer {
 
   using Script = std::function<void(Connection&)>;
 
-  // Listens at once, so the client may connect as soon as this returns.
-  ScriptedRtspServer(const char* address, Script script) : script_(std::move(script)) {
+  // Listens at once, so the client may connect as soon as this returns. The script serves the
+  // first connection, or with every_connection each one in turn (a channel that reconnects).
+  ScriptedRtspServer(const char* address, Script script, bool every_connection = false)
+      : script_(std::move(script)), every_connection_(every_connection) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -80,6 +102,8 @@ class ScriptedRtspServer {
   }
   bool listening() const { return listening_; }
   bool finished() const { return finished_.load(); }
+  // Connections whose script has ended.
+  int connections() const { return connections_.load(); }
 
  private:
   void Run() {
@@ -91,12 +115,15 @@ class ScriptedRtspServer {
       Connection connection(fd, stopping_);
       script_(connection);
       close(fd);
+      connections_.fetch_add(1);
       finished_.store(true);
-      return;
+      if (!every_connection_) return;
     }
   }
 
   Script script_;
+  bool every_connection_ = false;
+  std::atomic<int> connections_{0};
   int listener_ = -1;
   bool listening_ = false;
   std::atomic<bool> stopping_{false};

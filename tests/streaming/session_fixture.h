@@ -60,13 +60,20 @@ class SessionTest : public ::testing::Test {
   // Starts the simulator (RTSP on 554) at address, then opens a driver for it.
   void StartCamera(const char* address, camsim::RtspSettings rtsp = {},
                    const std::string& profile = "ptz_dome", const char* network_timeout = "2000") {
-    std::string error;
-    ASSERT_TRUE(sim_.LoadProfileFile(std::string(CAMSIM_PROFILE_DIR) + "/" + profile + ".params", &error)) << error;
     rtsp.enabled = true;
     rtsp.port = 554;
+    StartSimulator(address, rtsp, profile);
+    OpenDriver(address, network_timeout);
+  }
+  // The simulator's parameter interface alone, so a test may serve port 554 itself.
+  void StartSimulator(const char* address, const camsim::RtspSettings& rtsp = {},
+                      const std::string& profile = "ptz_dome") {
+    std::string error;
+    ASSERT_TRUE(sim_.LoadProfileFile(std::string(CAMSIM_PROFILE_DIR) + "/" + profile + ".params", &error)) << error;
     sim_.SetRtspSettings(rtsp);
     ASSERT_TRUE(sim_.Start(address, 0, &error)) << error;
-
+  }
+  void OpenDriver(const char* address, const char* network_timeout) {
     tessavirn_host::DeviceConfig config = MinimalConfig();
     config.address = address;
     config.port = sim_.port();

@@ -106,6 +106,8 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--no-timeout-announce", no_timeout_announce,
                "Leave \";timeout=N\" off the Session header (the time-out still applies)");
+  app.add_flag("--timeout-in-setup-only", rtsp.timeout_in_setup_only,
+               "Announce \";timeout=N\" in the SETUP reply only, not in later Session headers");
   app.add_flag("--stap-a", rtsp.stap_a_parameter_sets,
                "Send the parameter sets (SPS, PPS, SEI) as one STAP-A packet");
   app.add_option("--max-payload", rtsp.max_payload,

@@ -116,8 +116,8 @@ std::string RtspServer::Sdp() const {
          "a=control:trackID=1\r\n";
 }
 
-std::string RtspServer::SessionHeader(const std::string& id) const {
-  if (!settings_.announce_timeout) return id;
+std::string RtspServer::SessionHeader(const std::string& id, bool setup) const {
+  if (!settings_.announce_timeout || (settings_.timeout_in_setup_only && !setup)) return id;
   return id + ";timeout=" + std::to_string(settings_.session_timeout_s);
 }
 
@@ -220,7 +220,7 @@ RtspReply RtspServer::Setup(const RtspRequest& request, const Connection& connec
     transport += ";source=" + address_ + ";ssrc=" + ssrc + ";mode=\"PLAY\"";
   }
   reply.Add("Transport", transport);
-  reply.Add("Session", SessionHeader(id));
+  reply.Add("Session", SessionHeader(id, true));
   return reply;
 }
 

@@ -95,7 +95,8 @@ class RtspServer {
   // The status a stream URL earns (200 when it names a stream the server sends).
   int CheckUrl(const std::optional<StreamUrl>& url, bool track) const;
   std::string Sdp() const;
-  std::string SessionHeader(const std::string& id) const;
+  // The Session header value: the id, with ";timeout=N" as the settings say (setup: a SETUP reply).
+  std::string SessionHeader(const std::string& id, bool setup = false) const;
   // The session the request's Session header names, its time-out restarted; null when none.
   std::shared_ptr<MediaSession> TouchSession(const RtspRequest& request);
   std::string NewSessionIdLocked();

@@ -26,6 +26,9 @@ struct RtspSettings {
   RtspDialect dialect = RtspDialect::kFamily;
   int session_timeout_s = 60;
   bool announce_timeout = true;  // ";timeout=N" on the Session header
+  // With announce_timeout: only the SETUP reply announces it, as many servers do; the Session
+  // headers of later replies carry the bare id.
+  bool timeout_in_setup_only = false;
   bool stap_a_parameter_sets = false;
   std::size_t max_payload = 1400;  // RTP payload bytes; larger NAL units go in FU-A fragments
   std::string clip_path;           // empty: the default clip
