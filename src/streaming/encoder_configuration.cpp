@@ -69,7 +69,7 @@ std::string SetRequest(const std::vector<std::string>& items) {
     if (!query.empty()) query += '&';
     query += item;
   }
-  return std::string(kParamsSetPath) + EscapeRequestTarget(query);
+  return std::string(kParamsSetPath) + query;
 }
 
 }  // namespace
@@ -165,24 +165,6 @@ bool SendEncoderRequests(Web::CHttpClient& client, const std::vector<EncoderRequ
     if (!answered || client.GetStatusCode() != kStatusOk) return false;
   }
   return true;
-}
-
-std::string EscapeRequestTarget(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  static constexpr std::string_view kUnsafe = "\"#<>\\^`{|}";
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F || kUnsafe.find(c) != std::string_view::npos) {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 }  // namespace kalmora

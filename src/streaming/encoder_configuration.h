@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace Web {
@@ -59,7 +58,8 @@ unsigned EncoderQualityValue(unsigned quality);
 unsigned RtspBitrate(const std::string& media_subtype, unsigned quality, unsigned frame_rate, const char* min_bitrate,
                      const char* max_bitrate);
 
-// One HTTP request of the configuration; path is handed to Web::CHttpClient::SendRequest as is.
+// One HTTP request of the configuration; path is handed to Web::CHttpClient::SendRequest as is,
+// in plain text (the client escapes what cannot stand in a request target).
 struct EncoderRequest {
   std::string verb;
   std::string path;
@@ -74,9 +74,5 @@ std::vector<EncoderRequest> BuildEncoderRequests(const EncoderInputs& in, Stream
 // Sends the requests one after the other and stops at the first that fails (no response, or a
 // status other than 200). True when all succeeded.
 bool SendEncoderRequests(Web::CHttpClient& client, const std::vector<EncoderRequest>& requests);
-
-// Percent-escapes what may not stand in a request target (space, control and non-ASCII bytes,
-// and " # < > \ ^ ` { | }); everything else, '%' included, is kept.
-std::string EscapeRequestTarget(std::string_view text);
 
 }  // namespace kalmora

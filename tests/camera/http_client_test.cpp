@@ -4,7 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,20 +42,25 @@ std::string BodyText(CHttpClient& client) {
 class HttpClientTest : public ::testing::Test {
  protected:
   // Each test names its own loopback address, so suites run in parallel.
-  void StartCamera(const std::string& address, camsim::AuthMode mode = camsim::AuthMode::kNone,
-                   const std::string& password = "right") {
+  void StartCamera(const std::string& address, camsim::AuthMode mode = camsim::AuthMode::kNone) {
+    StartSimulator(camera_, address, mode);
+  }
+  static void StartSimulator(camsim::Simulator& camera, const std::string& address, camsim::AuthMode mode) {
     std::string error;
-    ASSERT_TRUE(camera_.LoadProfileText(kProfile, &error)) << error;
+    ASSERT_TRUE(camera.LoadProfileText(kProfile, &error)) << error;
     camsim::AuthSettings auth;
     auth.mode = mode;
     auth.user = "admin";
-    auth.password = password;
-    camera_.SetAuth(auth);
-    ASSERT_TRUE(camera_.Start(address, 0, &error)) << error;
+    auth.password = "right";
+    camera.SetAuth(auth);
+    ASSERT_TRUE(camera.Start(address, 0, &error)) << error;
   }
   void Point(CHttpClient& client, const char* user = "admin", const char* password = "right") {
-    client.SetHost(camera_.address().c_str());
-    client.SetPort(camera_.port());
+    Point(client, camera_, user, password);
+  }
+  static void Point(CHttpClient& client, const camsim::Simulator& camera, const char* user, const char* password) {
+    client.SetHost(camera.address().c_str());
+    client.SetPort(camera.port());
     client.SetUser(user);
     client.SetPassword(password);
   }
@@ -54,36 +69,68 @@ class HttpClientTest : public ::testing::Test {
   camsim::Simulator camera_;
 };
 
-TEST_F(HttpClientTest, DigestCameraRefusingThePasswordSeesBasicThenDigestOnly) {
-  StartCamera("127.0.0.61", camsim::AuthMode::kDigest);
-  CHttpClient client(kAgent, 5000);
-  Point(client, "admin", "wrong");
-  ASSERT_TRUE(client.SendRequest("GET", kBrandPath));
-  EXPECT_EQ(client.GetStatusCode(), 401u);
-  const auto log = camera_.RequestLog();
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0].auth, camsim::AuthUsed::kBasic);
-  EXPECT_EQ(log[1].auth, camsim::AuthUsed::kDigest);
-  EXPECT_EQ(log[1].target, std::string("/") + kBrandPath);
-  EXPECT_EQ(client.auth_scheme(), CHttpClient::kAuthDigest);
+// Each call is watched through the camera's log: a refused password costs one request per call
+// once the client knows the camera's challenge, never a hidden repeat.
+TEST_F(HttpClientTest, DigestCameraSeesOneRequestPerCallOnceItsChallengeIsKnown) {
+  const struct {
+    const char* label;
+    const char* address;
+    const char* password;
+    int status;
+  } cases[] = {{"wrong password", "127.0.0.61", "wrong", 401}, {"right password", "127.0.0.62", "right", 200}};
+  for (const auto& c : cases) {
+    camsim::Simulator camera;
+    StartSimulator(camera, c.address, camsim::AuthMode::kDigest);
+    CHttpClient client(kAgent, 5000);
+    Point(client, camera, "admin", c.password);
+    std::size_t seen = 0;
+    for (int call = 0; call < 10; ++call) {
+      ASSERT_TRUE(client.SendRequest("GET", kBrandPath)) << c.label << " call " << call;
+      EXPECT_EQ(client.GetStatusCode(), static_cast<std::uint32_t>(c.status)) << c.label << " call " << call;
+      const auto log = camera.RequestLog();
+      const std::vector<camsim::RequestRecord> mine(log.begin() + static_cast<std::ptrdiff_t>(seen), log.end());
+      seen = log.size();
+      // The first call learns the scheme from the refused Basic request.
+      std::vector<camsim::AuthUsed> expected{camsim::AuthUsed::kDigest};
+      if (call == 0) expected.insert(expected.begin(), camsim::AuthUsed::kBasic);
+      ASSERT_EQ(mine.size(), expected.size()) << c.label << " call " << call;
+      for (std::size_t i = 0; i < mine.size(); ++i) {
+        EXPECT_EQ(mine[i].auth, expected[i]) << c.label << " call " << call << " request " << i;
+        EXPECT_EQ(mine[i].target, std::string("/") + kBrandPath) << c.label;
+      }
+      EXPECT_EQ(mine.back().status, c.status) << c.label << " call " << call;
+    }
+    EXPECT_EQ(client.auth_scheme(), CHttpClient::kAuthDigest) << c.label;
+    EXPECT_EQ(camera.Connections().accepted, 1u) << c.label;
+    camera.Stop();
+  }
 }
 
-TEST_F(HttpClientTest, DigestCameraAcceptingThePasswordKeepsDigestForLaterRequests) {
-  StartCamera("127.0.0.62", camsim::AuthMode::kDigest);
+// A new camera's challenge is unknown: the first request goes without credentials and the client
+// answers the challenge it brings, once.
+TEST_F(HttpClientTest, DigestAfterMovingToAnotherCameraAnswersThatCamerasChallenge) {
+  StartCamera("127.0.0.77", camsim::AuthMode::kDigest);
+  camsim::Simulator other;
+  StartSimulator(other, "127.0.0.78", camsim::AuthMode::kDigest);
   CHttpClient client(kAgent, 5000);
   Point(client);
   ASSERT_TRUE(client.SendRequest("GET", kBrandPath));
-  EXPECT_EQ(client.GetStatusCode(), 200u);
-  EXPECT_EQ(BodyText(client),
-            "General.Brand.Brand=Orvane\r\nGeneral.Brand.ProdNbr=ZD-220\r\n"
-            "General.Brand.ProdType=PTZ Dome Network Camera\r\n");
-  ASSERT_TRUE(client.SendRequest("GET", "params/get.cgi?General.Brand.Brand"));
-  EXPECT_EQ(client.GetStatusCode(), 200u);
-  const auto log = camera_.RequestLog();
-  ASSERT_GE(log.size(), 3u);
-  EXPECT_EQ(log[0].auth, camsim::AuthUsed::kBasic);
-  for (size_t i = 1; i < log.size(); ++i) EXPECT_EQ(log[i].auth, camsim::AuthUsed::kDigest) << i;
-  EXPECT_TRUE(log.back().auth_accepted);
+  ASSERT_EQ(client.GetStatusCode(), 200u);
+
+  client.SetHost("127.0.0.78");
+  client.SetPort(other.port());
+  // The Digest uri is the target as sent, escapes included.
+  const std::string path = std::string(kBrandPath) + "&note=a b";
+  for (int call = 0; call < 2; ++call) ASSERT_TRUE(client.SendRequest("GET", path)) << call;
+  const auto log = other.RequestLog();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].auth, camsim::AuthUsed::kNone);
+  EXPECT_EQ(log[1].auth, camsim::AuthUsed::kDigest);
+  EXPECT_EQ(log[2].auth, camsim::AuthUsed::kDigest);
+  EXPECT_TRUE(log[1].auth_accepted);
+  EXPECT_TRUE(log[2].auth_accepted);
+  EXPECT_EQ(log[2].target, std::string("/") + kBrandPath + "&note=a%20b");
+  other.Stop();
 }
 
 TEST_F(HttpClientTest, BasicCameraRefusingThePasswordTakesOneExchange) {
@@ -287,6 +334,322 @@ TEST_F(HttpClientTest, BodyIsReadOnceAndCloseRequestDropsItButNotTheConnection) 
   ASSERT_TRUE(client.SendRequest("GET", kBrandPath));
   EXPECT_EQ(client.GetStatusCode(), 200u);
   EXPECT_EQ(camera_.Connections().accepted, 1u);
+}
+
+// A server of the test's own on loopback, for what the camera simulator cannot do: it records the
+// bytes of each request and answers as told, one connection at a time, closing each after it.
+class RawServer {
+ public:
+  enum class Reply { kCanned, kStatusThenSilence, kTrickledBody, kEndlessBody, kSilence, kClose };
+
+  explicit RawServer(const char* address) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in bound{};
+    bound.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &bound.sin_addr);
+    socklen_t length = sizeof(bound);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&bound), sizeof(bound)) == 0 && ::listen(listener_, 4) == 0 &&
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length) == 0) {
+      port_ = ntohs(bound.sin_port);
+    }
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~RawServer() {
+    stop_.store(true);
+    thread_.join();
+    ::close(listener_);
+  }
+
+  std::uint16_t port() const { return port_; }
+  // canned: the replies of kCanned in turn, the last one for every later request.
+  void Answer(Reply reply, std::vector<std::string> canned = {}) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reply_ = reply;
+    canned_ = std::move(canned);
+  }
+  std::vector<std::string> Requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  static constexpr auto kLimit = 10s;  // no connection is served longer
+
+  void Run() {
+    while (!stop_.load()) {
+      pollfd ready{listener_, POLLIN, 0};
+      if (::poll(&ready, 1, 50) <= 0) continue;
+      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      Serve(fd);
+      ::close(fd);
+    }
+  }
+
+  // Waits up to duration while the peer keeps its connection open; false when it closed it, or
+  // the server stops.
+  bool PeerStays(int fd, std::chrono::milliseconds duration) {
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (!stop_.load() && std::chrono::steady_clock::now() < until) {
+      pollfd ready{fd, POLLIN, 0};
+      if (::poll(&ready, 1, 20) > 0) {
+        char byte;
+        if (::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) return false;
+      }
+    }
+    return !stop_.load();
+  }
+
+  bool Send(int fd, const std::string& bytes) {
+    std::size_t sent = 0;
+    const auto until = std::chrono::steady_clock::now() + kLimit;
+    while (sent < bytes.size() && !stop_.load() && std::chrono::steady_clock::now() < until) {
+      pollfd ready{fd, POLLOUT, 0};
+      if (::poll(&ready, 1, 20) <= 0) continue;
+      const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n <= 0) return false;
+      sent += static_cast<std::size_t>(n);
+    }
+    return sent == bytes.size();
+  }
+
+  // The header section and a Content-Length body.
+  bool ReadRequest(int fd, std::string& request) {
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    std::size_t wanted = std::string::npos;
+    while (request.size() < wanted && request.size() < 65536 && std::chrono::steady_clock::now() < until) {
+      pollfd ready{fd, POLLIN, 0};
+      if (::poll(&ready, 1, 20) <= 0) continue;
+      char chunk[4096];
+      const ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
+      if (n <= 0) return false;
+      request.append(chunk, static_cast<std::size_t>(n));
+      const std::size_t end = request.find("\r\n\r\n");
+      if (end != std::string::npos && wanted == std::string::npos) {
+        const std::size_t field = request.find("\r\nContent-Length: ");
+        wanted = end + 4 + (field != std::string::npos && field < end ? std::stoul(request.substr(field + 18)) : 0);
+      }
+    }
+    return request.size() == wanted;
+  }
+
+  void Serve(int fd) {
+    std::string request;
+    if (!ReadRequest(fd, request)) return;
+    Reply reply;
+    std::string canned;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(request);
+      reply = reply_;
+      if (!canned_.empty()) canned = canned_[std::min(requests_.size(), canned_.size()) - 1];
+    }
+    switch (reply) {
+      case Reply::kCanned:
+        Send(fd, canned);
+        break;
+      case Reply::kStatusThenSilence:
+        if (Send(fd, "HTTP/1.1 200 OK\r\n")) PeerStays(fd, kLimit);
+        break;
+      case Reply::kTrickledBody:
+        if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")) break;
+        for (int i = 0; i < 100 && PeerStays(fd, 100ms) && Send(fd, "x"); ++i) {
+        }
+        break;
+      case Reply::kEndlessBody: {
+        if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n")) break;
+        const std::string chunk(65536, 'x');
+        const auto until = std::chrono::steady_clock::now() + kLimit;
+        while (std::chrono::steady_clock::now() < until && Send(fd, chunk)) {
+        }
+        break;
+      }
+      case Reply::kSilence:
+        PeerStays(fd, kLimit);
+        break;
+      case Reply::kClose:
+        break;
+    }
+  }
+
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  Reply reply_ = Reply::kCanned;
+  std::vector<std::string> canned_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+constexpr const char* kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
+
+// The request line, the header lines sorted, and the body of one recorded request.
+struct WireRequest {
+  std::string line;
+  std::vector<std::string> headers;
+  std::string body;
+};
+WireRequest Split(const std::string& request) {
+  WireRequest out;
+  const std::size_t end = request.find("\r\n\r\n");
+  std::istringstream head(request.substr(0, end == std::string::npos ? end : end + 2));  // each line keeps its CR
+  std::getline(head, out.line);
+  if (!out.line.empty()) out.line.pop_back();  // CR
+  for (std::string header; std::getline(head, header);) out.headers.push_back(header.substr(0, header.size() - 1));
+  std::sort(out.headers.begin(), out.headers.end());
+  out.body = end == std::string::npos ? std::string() : request.substr(end + 4);
+  return out;
+}
+
+TEST(HttpClientWireTest, RequestsCarryOnlyTheHeadersThePlatformClientSends) {
+  RawServer server("127.0.0.79");
+  server.Answer(RawServer::Reply::kCanned, {kOk});
+  const std::string host = "Host: 127.0.0.79:" + std::to_string(server.port());
+  const std::string agent = std::string("User-Agent: ") + kAgent;
+  const std::string basic = "Authorization: Basic YWRtaW46cmlnaHQ=";  // admin:right
+  const struct {
+    const char* label;
+    const char* user;
+    const char* verb;
+    std::vector<std::string> lines;
+    std::string body;
+    const char* request_line;
+    std::vector<std::string> headers;
+  } cases[] = {
+      {"GET", "admin", "GET", {}, "", "GET /params/get.cgi?a HTTP/1.1", {basic, host, agent}},
+      {"GET without a user", "", "GET", {}, "", "GET /params/get.cgi?a HTTP/1.1", {host, agent}},
+      {"POST", "admin", "POST", {}, "a=1\r\n", "POST /params/get.cgi?a HTTP/1.1",
+       {basic, "Content-Length: 5", host, agent}},
+      {"POST with the caller's type", "admin", "POST", {"Content-Type: text/plain"}, "a=1\r\n",
+       "POST /params/get.cgi?a HTTP/1.1", {basic, "Content-Length: 5", "Content-Type: text/plain", host, agent}},
+      {"POST without a body", "admin", "POST", {}, "", "POST /params/get.cgi?a HTTP/1.1",
+       {basic, "Content-Length: 0", host, agent}},
+  };
+  for (const auto& c : cases) {
+    CHttpClient client(kAgent, 5000);
+    client.SetHost("127.0.0.79");
+    client.SetPort(server.port());
+    client.SetUser(c.user);
+    client.SetPassword("right");
+    const std::size_t before = server.Requests().size();
+    ASSERT_TRUE(client.SendRequest(c.verb, "params/get.cgi?a", c.lines, c.body)) << c.label;
+    EXPECT_EQ(client.GetStatusCode(), 200u) << c.label;
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), before + 1) << c.label;
+    const WireRequest wire = Split(requests.back());
+    EXPECT_EQ(wire.line, c.request_line) << c.label;
+    std::vector<std::string> expected = c.headers;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(wire.headers, expected) << c.label;
+    EXPECT_EQ(wire.body, c.body) << c.label;
+  }
+}
+
+TEST(HttpClientWireTest, PathIsSentWithWhatCannotStandInATargetEscaped) {
+  RawServer server("127.0.0.80");
+  server.Answer(RawServer::Reply::kCanned, {kOk});
+  const struct {
+    const char* path;
+    const char* target;
+  } cases[] = {
+      {"params/set.cgi?Video-1.Encoder-1.Resolution=1/2 D1&x=y", "/params/set.cgi?Video-1.Encoder-1.Resolution=1/2%20D1&x=y"},
+      {"/a#b\"c<d>e\\f^g`h{i|j}k", "/a%23b%22c%3Cd%3Ee%5Cf%5Eg%60h%7Bi%7Cj%7Dk"},
+      {"/tab\there\r\n", "/tab%09here%0D%0A"},
+      {"/\xC3\xA9\x7F", "/%C3%A9%7F"},
+      {"/already%20escaped+plus?a=b&c=%zz", "/already%20escaped+plus?a=b&c=%zz"},
+      {"/a/../b/./c", "/a/../b/./c"},
+  };
+  CHttpClient client(kAgent, 5000);
+  client.SetHost("127.0.0.80");
+  client.SetPort(server.port());
+  for (const auto& c : cases) {
+    const std::size_t before = server.Requests().size();
+    ASSERT_TRUE(client.SendRequest("GET", c.path)) << c.target;
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), before + 1) << c.target;
+    EXPECT_EQ(Split(requests.back()).line, std::string("GET ") + c.target + " HTTP/1.1") << c.target;
+  }
+}
+
+// The client's time-out is 500 ms: the header section is due by then, the whole exchange by 1 s.
+TEST(HttpClientWireTest, MisbehavingServersEndWithinTheExchangeBounds) {
+  RawServer server("127.0.0.84");
+  constexpr std::uint32_t kTimeoutMs = 500;
+  const struct {
+    const char* label;
+    RawServer::Reply reply;
+    std::size_t cap;  // 0: the default
+    bool received;
+    std::chrono::milliseconds bound;  // twice the time the bounds allow
+    std::size_t min_body;
+    std::size_t max_body;
+  } cases[] = {
+      {"status line then silence", RawServer::Reply::kStatusThenSilence, 0, false, 1000ms, 0, 0},
+      {"body trickled a byte each 100 ms", RawServer::Reply::kTrickledBody, 0, true, 2000ms, 1, 20},
+      {"endless body, parameter cap", RawServer::Reply::kEndlessBody, 0, true, 1000ms,
+       CHttpClient::kMaxParameterReplyBytes, CHttpClient::kMaxParameterReplyBytes},
+      {"endless body, small cap", RawServer::Reply::kEndlessBody, 1000, true, 1000ms, 1000, 1000},
+      {"nothing at all", RawServer::Reply::kSilence, 0, false, 1000ms, 0, 0},
+      {"closed without a reply", RawServer::Reply::kClose, 0, false, 1000ms, 0, 0},
+  };
+  for (const auto& c : cases) {
+    server.Answer(c.reply);
+    CHttpClient client(kAgent, kTimeoutMs);
+    client.SetHost("127.0.0.84");
+    client.SetPort(server.port());
+    if (c.cap != 0) client.SetMaxBodyBytes(c.cap);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.SendRequest("GET", "video.jpg"), c.received) << c.label;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, c.bound) << c.label;
+    EXPECT_EQ(client.GetStatusCode(), c.received ? 200u : 0u) << c.label;
+    std::vector<std::uint8_t> body;
+    const std::size_t got = client.ReadResponseBody(body, 51200);
+    EXPECT_GE(got, c.min_body) << c.label;
+    EXPECT_LE(got, c.max_body) << c.label;
+    EXPECT_TRUE(std::all_of(body.begin(), body.end(), [](std::uint8_t byte) { return byte == 'x'; })) << c.label;
+  }
+}
+
+// A stale nonce is answered again at once with the new one; the nonce count runs per nonce.
+TEST(HttpClientWireTest, DigestAnswersAStaleNonceOnceWithTheNewOne) {
+  RawServer server("127.0.0.89");
+  const auto challenge = [](const char* nonce, bool stale) {
+    return std::string("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"") + nonce +
+           "\", qop=\"auth\"" + (stale ? ", stale=true" : "") +
+           "\r\nWWW-Authenticate: Basic realm=\"cam\"\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  };
+  server.Answer(RawServer::Reply::kCanned,
+                {challenge("n1", false), kOk, challenge("n2", true), kOk, challenge("n3", false)});
+  CHttpClient client(kAgent, 5000);
+  client.SetHost("127.0.0.89");
+  client.SetPort(server.port());
+  client.SetUser("admin");
+  client.SetPassword("right");
+  ASSERT_TRUE(client.SendRequest("GET", "x"));
+  ASSERT_TRUE(client.SendRequest("GET", "x"));
+  EXPECT_EQ(client.GetStatusCode(), 200u);
+  ASSERT_TRUE(client.SendRequest("GET", "x"));
+  EXPECT_EQ(client.GetStatusCode(), 401u);
+  const struct {
+    const char* label;
+    std::vector<const char*> parts;  // in the Authorization line
+  } cases[] = {
+      {"first call, Basic", {"Authorization: Basic "}},
+      {"first call, Digest", {"Authorization: Digest ", "nonce=\"n1\"", "nc=00000001", "uri=\"/x\"", "qop=auth"}},
+      {"second call, old nonce", {"Authorization: Digest ", "nonce=\"n1\"", "nc=00000002"}},
+      {"second call, new nonce", {"Authorization: Digest ", "nonce=\"n2\"", "nc=00000001"}},
+      {"third call, refused", {"Authorization: Digest ", "nonce=\"n2\"", "nc=00000002"}},
+  };
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), std::size(cases));
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const auto headers = Split(requests[i]).headers;
+    const auto line = std::find_if(headers.begin(), headers.end(),
+                                   [](const std::string& h) { return h.rfind("Authorization: ", 0) == 0; });
+    ASSERT_NE(line, headers.end()) << cases[i].label;
+    for (const char* part : cases[i].parts) EXPECT_NE(line->find(part), std::string::npos) << cases[i].label << ": " << *line;
+  }
 }
 
 }  // namespace

