@@ -98,6 +98,8 @@ class CBaseRTSPChannel : public CBaseCameraChannel, public IRTPReceiverUser {
   void RunSignalCheck(bool& armed);
   bool FindPortPair();
 
+  // Declared before the receiver and the responder, so it is destroyed after them.
+  CRtpSourceFilter source_filter_;
   std::unique_ptr<CBaseRTSPClient> client_;
   std::unique_ptr<CRTPReceiver> receiver_;
   std::unique_ptr<CRTCPResponder> responder_;
@@ -106,7 +108,6 @@ class CBaseRTSPChannel : public CBaseCameraChannel, public IRTPReceiverUser {
   bool quiet_restart_ = false;
   std::atomic<bool> play_sent_{false};
   CRtpSequenceCheck sequence_;
-  CRtpSourceFilter source_filter_;
 
   std::mutex abort_lock_;
   Web::CHttpClient* abortable_http_ = nullptr;   // guarded by abort_lock_

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -145,43 +146,51 @@ TEST(RTCPResponderTest, NothingIsAnsweredWhileTheStreamSsrcIsUnknown) {
   EXPECT_TRUE(responder.IsRunning());
 }
 
-TEST(RTCPResponderTest, AForeignFloodDrawsNoReply) {
-  CRtpSourceFilter filter;
-  filter.Lock(0xDEADBEEF);
-  CRTCPResponder responder;
-  responder.SetSourceFilter(&filter);
-  ASSERT_TRUE(responder.Start(0));
-  UdpTestSocket camera("127.0.0.161");
-  ASSERT_TRUE(camera.valid());
-  for (int i = 0; i < 200; ++i) ASSERT_TRUE(camera.SendTo(responder.Port(), SenderReportOf(0x01, 0x9A)));
+// A responder whose stream source is DE AD BE EF, and a camera socket on the test's own address.
+class StreamResponderTest : public ::testing::Test {
+ protected:
+  void Start(const char* address) {
+    filter_.Lock(0xDEADBEEF);
+    responder_.SetSourceFilter(&filter_);
+    ASSERT_TRUE(responder_.Start(0));
+    camera_.emplace(address);
+    ASSERT_TRUE(camera_->valid());
+  }
+  bool Send(const std::vector<std::uint8_t>& datagram) { return camera_->SendTo(responder_.Port(), datagram); }
+  // The reply to the stream's report whose last-report field is last_sr.
+  Reply ExpectedFor(std::array<std::uint8_t, 4> last_sr) {
+    const std::uint8_t sender[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+    return ExpectedReply(responder_.Ssrc(), sender, last_sr.data(), HostName());
+  }
+
+  CRtpSourceFilter filter_;
+  CRTCPResponder responder_;
+  std::optional<UdpTestSocket> camera_;
+};
+
+TEST_F(StreamResponderTest, AForeignFloodDrawsNoReply) {
+  Start("127.0.0.161");
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(Send(SenderReportOf(0x01, 0x9A)));
   // The stream's own report comes last (again, should the flood have filled the socket buffer);
   // the replies leave in order, so the first to arrive would be one to the flood if any were sent.
-  std::optional<std::vector<std::uint8_t>> reply;
+  std::optional<Reply> reply;
   for (int i = 0; i < 25 && !reply; ++i) {
-    ASSERT_TRUE(camera.SendTo(responder.Port(), SenderReportOf(0xDE, 0x42)));
-    reply = camera.Receive(200ms);
+    ASSERT_TRUE(Send(SenderReportOf(0xDE, 0x42)));
+    reply = camera_->Receive(200ms);
   }
   ASSERT_TRUE(reply.has_value());
-  const std::uint8_t sender[4] = {0xDE, 0xAD, 0xBE, 0xEF};
-  const std::uint8_t last_sr[4] = {0x42, 0xBC, 0xDE, 0xF0};
-  EXPECT_EQ(*reply, ExpectedReply(responder.Ssrc(), sender, last_sr, HostName()));
+  EXPECT_EQ(*reply, ExpectedFor({0x42, 0xBC, 0xDE, 0xF0}));
 }
 
-TEST(RTCPResponderTest, AFloodOfTheStreamsReportsDrawsOneReplyPerHalfSecond) {
-  CRtpSourceFilter filter;
-  filter.Lock(0xDEADBEEF);
-  CRTCPResponder responder;
-  responder.SetSourceFilter(&filter);
-  ASSERT_TRUE(responder.Start(0));
-  UdpTestSocket camera("127.0.0.162");
-  ASSERT_TRUE(camera.valid());
+TEST_F(StreamResponderTest, AFloodOfTheStreamsReportsDrawsOneReplyPerHalfSecond) {
+  Start("127.0.0.162");
   const auto first_sent = std::chrono::steady_clock::now();
-  for (int i = 0; i < 300; ++i) ASSERT_TRUE(camera.SendTo(responder.Port(), kSenderReport));
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(Send(kSenderReport));
   // Replies until a second of silence; they leave at least 500 ms apart, so between the first
   // datagram sent and the last reply received there is room for at most this many.
   int replies = 0;
   auto last_received = first_sent;
-  for (int i = 0; i < 300 && camera.Receive(1000ms).has_value(); ++i) {
+  for (int i = 0; i < 300 && camera_->Receive(1000ms).has_value(); ++i) {
     ++replies;
     last_received = std::chrono::steady_clock::now();
   }
@@ -189,27 +198,18 @@ TEST(RTCPResponderTest, AFloodOfTheStreamsReportsDrawsOneReplyPerHalfSecond) {
   EXPECT_LE(replies, 1 + (last_received - first_sent) / std::chrono::milliseconds(500));
 }
 
-TEST(RTCPResponderTest, ShortDatagramsAreIgnoredAndTheResponderGoesOn) {
-  CRtpSourceFilter filter;
-  filter.Lock(0xDEADBEEF);
-  CRTCPResponder responder;
-  responder.SetSourceFilter(&filter);
-  ASSERT_TRUE(responder.Start(0));
-  UdpTestSocket camera("127.0.0.142");
-  ASSERT_TRUE(camera.valid());
-
-  ASSERT_TRUE(camera.SendTo(responder.Port(), std::vector<std::uint8_t>(kSenderReport.begin(), kSenderReport.begin() + 10)));
-  ASSERT_TRUE(camera.SendTo(responder.Port(), {0x80}));
-  ASSERT_TRUE(camera.SendTo(responder.Port(), {}));
+TEST_F(StreamResponderTest, ShortDatagramsAreIgnoredAndTheResponderGoesOn) {
+  Start("127.0.0.142");
+  ASSERT_TRUE(Send(std::vector<std::uint8_t>(kSenderReport.begin(), kSenderReport.begin() + 10)));
+  ASSERT_TRUE(Send({0x80}));
+  ASSERT_TRUE(Send({}));
   // Eleven bytes carry the sender SSRC: answered, with no last-report field to echo.
-  ASSERT_TRUE(camera.SendTo(responder.Port(), std::vector<std::uint8_t>(kSenderReport.begin(), kSenderReport.begin() + 11)));
-  const auto reply = camera.Receive(5000ms);
+  ASSERT_TRUE(Send(std::vector<std::uint8_t>(kSenderReport.begin(), kSenderReport.begin() + 11)));
+  const auto reply = camera_->Receive(5000ms);
   ASSERT_TRUE(reply.has_value());
-  const std::uint8_t sender[4] = {0xDE, 0xAD, 0xBE, 0xEF};
-  const std::uint8_t no_report[4] = {0, 0, 0, 0};
-  EXPECT_EQ(*reply, ExpectedReply(responder.Ssrc(), sender, no_report, HostName()));
-  EXPECT_TRUE(responder.IsRunning());
-  EXPECT_EQ(responder.LastSocketError(), 0);
+  EXPECT_EQ(*reply, ExpectedFor({0, 0, 0, 0}));
+  EXPECT_TRUE(responder_.IsRunning());
+  EXPECT_EQ(responder_.LastSocketError(), 0);
 }
 
 TEST(RTCPResponderTest, WaitForEndAfterRequestStopReturns) {
