@@ -158,7 +158,9 @@ void BM_ReceivePath(benchmark::State& state) {
     for (const Packet& packet : packets) {
       RtpPacket rtp;
       if (!ParseRtpPacket(packet.datagram.data(), packet.datagram.size(), rtp)) continue;
-      const bool gap = !sequence_check.Accept(rtp.sequence_number);
+      const RtpSequenceResult sequence = sequence_check.Check(rtp.ssrc, rtp.sequence_number);
+      if (sequence == RtpSequenceResult::kStale) continue;
+      const bool gap = sequence == RtpSequenceResult::kGap;
       const H264AccessUnit unit =
           depacketizer.OnPayload(rtp.payload, rtp.payload_length, rtp.marker, gap);
       benchmark::DoNotOptimize(unit.body.data());

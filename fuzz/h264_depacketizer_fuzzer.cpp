@@ -2,7 +2,8 @@
 // records, each [1 byte flags][2 bytes payload length, big-endian][payload]; a record cut short
 // by the end of the input takes the bytes that are left. Flags: bit 0 the marker, bit 1 a
 // sequence gap before this packet, bit 2 a refused delivery (MarkBroken) after it, bit 3 a
-// Reset after it.
+// Reset after it, bit 4 the record is a whole RTP datagram: its payload, padding removed, and its
+// marker are what the depacketiser gets, and a datagram the parser rejects is skipped.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "streaming/h264_depacketizer.h"
+#include "streaming/rtp_packet.h"
 
 namespace {
 
@@ -78,9 +80,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The payload in a buffer of its own size, so the sanitizer sees any read past it.
     const std::vector<std::uint8_t> payload(data + offset, data + offset + length);
     offset += length;
-    const kalmora::H264AccessUnit unit =
-        depacketizer.OnPayload(payload.empty() ? nullptr : payload.data(), payload.size(),
-                               (flags & 1) != 0, (flags & 2) != 0);
+    const std::uint8_t* bytes = payload.empty() ? nullptr : payload.data();
+    std::size_t bytes_length = payload.size();
+    bool marker = (flags & 1) != 0;
+    if ((flags & 16) != 0) {
+      kalmora::RtpPacket packet;
+      if (!kalmora::ParseRtpPacket(bytes, bytes_length, packet)) continue;
+      Check(packet.payload_length <= bytes_length - 12);
+      bytes = packet.payload;
+      bytes_length = packet.payload_length;
+      marker = packet.marker;
+    }
+    const kalmora::H264AccessUnit unit = depacketizer.OnPayload(bytes, bytes_length, marker, (flags & 2) != 0);
     CheckUnit(unit, depacketizer);
     if ((flags & 4) != 0) depacketizer.MarkBroken();
     if ((flags & 8) != 0) {

@@ -1,6 +1,7 @@
 // Feeds arbitrary datagrams to the RTP header parser. An input is one datagram as it would
-// arrive on the RTP port. Its first four bytes also serve as two sequence numbers for the
-// wrap-aware arithmetic, and every 16-bit word of it goes through one sequence check.
+// arrive on the RTP port; with the P bit its last octet is the padding count, which the parser
+// must take off the payload or reject. Its first four bytes also serve as two sequence numbers
+// for the wrap-aware arithmetic, and every 16-bit word of it goes through one sequence check.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,7 +24,11 @@ void CheckPacket(const std::uint8_t* data, std::size_t size, const kalmora::RtpP
   std::size_t header = 12 + 4 * std::size_t{packet.csrc_count};
   if (packet.extension) header += 4 + 4 * std::size_t{packet.extension_length};
   Check(packet.payload == data + header);
-  Check(header + packet.payload_length == size);
+  Check(packet.padding == ((data[0] & 0x20) != 0));
+  // The padding, count octet included, ends the datagram and is not part of the payload.
+  const std::size_t padding = packet.padding ? data[size - 1] : 0;
+  Check(!packet.padding || padding >= 1);
+  Check(header + packet.payload_length + padding == size);
   // Copy what the record points at, so the sanitizer sees any pointer outside the datagram.
   std::vector<std::uint8_t> copy;
   if (packet.csrc_list != nullptr)
@@ -48,12 +53,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(kalmora::IsNextSequence(a, b) == (kalmora::SequenceDelta(b, a) == 1));
     Check(static_cast<std::uint16_t>(a + kalmora::SequenceDelta(b, a)) == b);
   }
+  // A rejected padded datagram has a count of 0 or one past what follows the header.
+  if (size > 12 && (data[0] & 0x20) != 0 && data[size - 1] == 0) Check(!kalmora::ParseRtpPacket(data, size, packet));
+
   kalmora::CRtpSequenceCheck check;
-  std::uint16_t previous = 0;
+  std::uint16_t last = 0;
   for (std::size_t i = 0; i + 1 < size; i += 2) {
     const auto number = static_cast<std::uint16_t>((data[i] << 8) | data[i + 1]);
-    Check(check.Accept(number) == (i == 0 || kalmora::IsNextSequence(previous, number)));
-    previous = number;
+    const kalmora::RtpSequenceResult result = check.Check(0x1234, number);
+    const int delta = kalmora::SequenceDelta(number, last);
+    if (i == 0) {
+      Check(result == kalmora::RtpSequenceResult::kInOrder);
+    } else if (delta <= 0 && delta > -kalmora::CRtpSequenceCheck::kMisorderWindow) {
+      Check(result == kalmora::RtpSequenceResult::kStale);
+    } else {
+      Check(result == (delta == 1 ? kalmora::RtpSequenceResult::kInOrder : kalmora::RtpSequenceResult::kGap));
+    }
+    if (result != kalmora::RtpSequenceResult::kStale) last = number;
+    Check(check.Last() == last);
   }
   return 0;
 }

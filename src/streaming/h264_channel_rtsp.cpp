@@ -18,12 +18,17 @@ CH264ChannelRTSP::~CH264ChannelRTSP() {
 void CH264ChannelRTSP::ResetAssembly() {
   CCommonChannelRTSP::ResetAssembly();
   depacketizer_.Reset();
+  // The next session locks onto its own source.
+  source_filter().Reset();
 }
 
 void CH264ChannelRTSP::OnRTPPacket(CRTPReceiver* /*receiver*/, const sockaddr_in& /*sender*/,
                                    const RtpPacket& packet) {
   if (!TakingMedia()) return;
-  const bool gap = !AcceptSequence(packet.sequence_number);
+  const RtpSequenceResult sequence = CheckSequence(packet.ssrc, packet.sequence_number);
+  // A duplicate or late packet is dropped; the frame in progress goes on without it.
+  if (sequence == RtpSequenceResult::kStale) return;
+  const bool gap = sequence == RtpSequenceResult::kGap;
   const H264AccessUnit unit = depacketizer_.OnPayload(packet.payload, packet.payload_length, packet.marker, gap);
   if (unit.event != H264Event::kFrame) return;
   // Only pictures are frames: a parameter-set unit shares its IDR's time stamp and would shift it.

@@ -21,6 +21,8 @@ constexpr std::uint8_t kFuStart = 0x80;
 constexpr std::uint8_t kFuEnd = 0x40;
 constexpr std::size_t kFuAHeaderSize = 2;     // FU indicator and FU header
 constexpr std::size_t kStapANalSizeSize = 2;  // the 16-bit size in front of each unit
+// A NAL header alone is no slice or parameter set: a shorter unit is damage.
+constexpr std::size_t kMinNalUnitSize = 2;
 
 void Append(std::vector<std::uint8_t>& buffer, const std::uint8_t* data, std::size_t length) {
   buffer.insert(buffer.end(), data, data + length);
@@ -71,6 +73,7 @@ void CH264Depacketizer::StartNalUnit(std::uint8_t nal_header) {
 bool CH264Depacketizer::AppendSingle(const std::uint8_t* payload, std::size_t length) {
   // RFC 6184 section 5.6: the payload is the NAL unit itself.
   fragment_open_ = false;
+  if (length < kMinNalUnitSize) return false;
   StartNalUnit(payload[0]);
   Append(assembly_, payload + 1, length - 1);
   return true;
@@ -86,8 +89,7 @@ bool CH264Depacketizer::AppendStapA(const std::uint8_t* payload, std::size_t len
     if (length - offset < kStapANalSizeSize) return false;
     const std::size_t size = (std::size_t{payload[offset]} << 8) | payload[offset + 1];
     offset += kStapANalSizeSize;
-    // A unit needs at least its NAL header byte.
-    if (size == 0 || size > length - offset) return false;
+    if (size < kMinNalUnitSize || size > length - offset) return false;
     StartNalUnit(payload[offset]);
     Append(assembly_, payload + offset + 1, size - 1);
     offset += size;

@@ -37,7 +37,8 @@ struct H264AccessUnit {
 
 // Joins the RTP payloads of one H.264 stream into Annex B access units: single NAL unit packets
 // (types 1 to 23), STAP-A aggregates (24, RFC 6184 section 5.7.1) and FU-A fragments (28,
-// section 5.8). The marker bit ends an access unit; the result says whether it goes to the host,
+// section 5.8). A NAL unit of fewer than 2 bytes (a single NAL unit payload or a
+// STAP-A unit) is damage. The marker bit ends an access unit; the result says whether it goes to the host,
 // whether it is a key frame, and whether it became the cached parameter-set header.
 //
 // The broken flag records that the stream was damaged (a sequence gap, a malformed payload, a

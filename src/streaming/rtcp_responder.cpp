@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <system_error>
 
 namespace kalmora {
@@ -174,6 +175,8 @@ void CRTCPResponder::Join() {
 void CRTCPResponder::Run(int fd) {
   pthread_setname_np(pthread_self(), "RTCPResponder");
   std::uint8_t packet[kMaxPacketSize];
+  bool replied = false;
+  std::chrono::steady_clock::time_point last_reply;
   while (!StopRequested()) {
     sockaddr_in sender{};
     socklen_t sender_length = sizeof sender;
@@ -185,11 +188,16 @@ void CRTCPResponder::Run(int fd) {
       if (error != EAGAIN && error != EWOULDBLOCK && error != EINTR) RequestStop();
       continue;
     }
-    // Also what a receive on the shut-down socket returns.
-    if (static_cast<std::size_t>(received) < kMinPacketSize) {
-      RequestStop();
-      continue;
-    }
+    // Also what a receive on the shut-down socket returns; the loop then sees the stop.
+    if (static_cast<std::size_t>(received) <= kMaxIgnoredSize) continue;
+    const CRtpSourceFilter* filter = source_filter_.load();
+    const std::optional<std::uint32_t> stream = filter != nullptr ? filter->StreamSsrc() : std::nullopt;
+    if (!stream || ReadBig32(packet + 4) != *stream) continue;
+    // One reply per interval at most, so a flood of matching packets draws few replies.
+    const auto now = std::chrono::steady_clock::now();
+    if (replied && now - last_reply < std::chrono::milliseconds(kMinReplyIntervalMs)) continue;
+    replied = true;
+    last_reply = now;
     const auto length = static_cast<std::size_t>(received);
     // Echoed as the last-report field: bytes 12 to 15 (in a sender report the low word of its
     // NTP time stamp), zero where the packet is shorter.

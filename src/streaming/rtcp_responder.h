@@ -1,5 +1,6 @@
-// The receiver side of RTCP for one session: every RTCP packet the camera sends is answered with
-// a receiver report and a source description, so that the camera sees a live receiver.
+// The receiver side of RTCP for one session: RTCP packets of the camera's stream source are
+// answered with a receiver report and a source description, so that the camera sees a live
+// receiver.
 #pragma once
 
 #include <array>
@@ -10,11 +11,19 @@
 #include <mutex>
 #include <thread>
 
+#include "streaming/rtp_source_filter.h"
+
 namespace kalmora {
 
+// A packet is answered only when its sender SSRC (bytes 4 to 7) is the stream's SSRC as the
+// source filter knows it (nothing is answered without a filter or before it knows the SSRC), and
+// at most one reply goes out per kMinReplyIntervalMs, so whatever arrives, the responder never
+// sends more than it received. Packets of kMaxIgnoredSize bytes or fewer are ignored.
+//
 // Threads: Start, RequestStop, WaitForEnd and the destructor are called by the channel thread;
-// IsRunning, Ssrc and RequestStop may be called from any thread. The responder thread answers on
-// its own socket and reads only what Start set up before it began.
+// IsRunning, Ssrc, RequestStop and SetSourceFilter may be called from any thread. The responder
+// thread answers on its own socket and reads only what Start set up before it began, and the
+// filter.
 class CRTCPResponder {
  public:
   static constexpr std::size_t kReplySize = 68;
@@ -22,8 +31,9 @@ class CRTCPResponder {
   // Bytes of the CNAME that the source description carries.
   static constexpr std::size_t kCnameInReply = 26;
   static constexpr std::size_t kMaxPacketSize = 4096;
-  // A packet this short is no RTCP packet; it ends the responder.
-  static constexpr std::size_t kMinPacketSize = 11;
+  // A packet this short is no RTCP packet worth an answer.
+  static constexpr std::size_t kMaxIgnoredSize = 10;
+  static constexpr int kMinReplyIntervalMs = 500;
   static constexpr int kSocketTimeoutMs = 500;
   // How long WaitForEnd lets a responder that was not told to stop run on by itself.
   static constexpr int kUnrequestedEndWaitMs = 10000;
@@ -49,6 +59,9 @@ class CRTCPResponder {
   std::uint32_t Ssrc() const { return ssrc_.load(); }
   // The port given to the last Start; the bound one when that was 0.
   std::uint16_t Port() const { return port_.load(); }
+  // The filter whose stream SSRC the packets must carry; not owned, it must outlive the
+  // responder thread. Null: nothing is answered.
+  void SetSourceFilter(const CRtpSourceFilter* filter) { source_filter_.store(filter); }
   // errno of the last failed receive, 0 when none failed.
   int LastSocketError() const { return last_socket_error_.load(); }
 
@@ -82,6 +95,7 @@ class CRTCPResponder {
   std::mutex socket_mutex_;
   int socket_ = -1;  // guarded by socket_mutex_; closed by the thread when it ends
   std::atomic<int> last_socket_error_{0};
+  std::atomic<const CRtpSourceFilter*> source_filter_{nullptr};
 };
 
 }  // namespace kalmora

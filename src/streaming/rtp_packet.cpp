@@ -43,9 +43,19 @@ bool ParseRtpPacket(const std::uint8_t* data, std::size_t length, RtpPacket& out
     header_size += 4 * std::size_t{extension_length};
   }
   if (length < header_size) return false;
+  std::size_t payload_length = length - header_size;
+  const bool padding = (data[0] & 0x20) != 0;
+  if (padding) {
+    // RFC 3550 section 5.1: the last octet counts the padding octets, itself included; a count
+    // of 0 or one reaching into the header cannot come from a sender.
+    if (payload_length == 0) return false;
+    const std::uint8_t padding_length = data[length - 1];
+    if (padding_length == 0 || padding_length > payload_length) return false;
+    payload_length -= padding_length;
+  }
 
   out.version = version;
-  out.padding = (data[0] & 0x20) != 0;
+  out.padding = padding;
   out.extension = extension;
   out.csrc_count = csrc_count;
   out.marker = (data[1] & 0x80) != 0;
@@ -58,7 +68,7 @@ bool ParseRtpPacket(const std::uint8_t* data, std::size_t length, RtpPacket& out
   out.extension_length = extension_length;
   out.extension_data = extension_data;
   out.payload = data + header_size;
-  out.payload_length = length - header_size;
+  out.payload_length = payload_length;
   return true;
 }
 

@@ -24,6 +24,10 @@ void CRTPReceiver::OnDatagram(CUDPPort* port, const sockaddr_in& sender, const s
   if (port != &port_ || length < kMinDatagramLength) return;
   RtpPacket packet;
   if (!ParseRtpPacket(data, length, packet)) return;
+  CRtpSourceFilter* filter = source_filter_.load();
+  if (filter != nullptr && !filter->Accept(packet.ssrc, packet.sequence_number)) return;
+  // A packet of nothing but padding carries no media.
+  if (packet.payload_length == 0) return;
   if (IRTPReceiverUser* user = rtp_user_.load()) user->OnRTPPacket(this, sender, packet);
 }
 

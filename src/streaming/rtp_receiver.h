@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "streaming/rtp_packet.h"
+#include "streaming/rtp_source_filter.h"
 #include "streaming/udp_port.h"
 
 namespace kalmora {
@@ -25,14 +26,15 @@ class IRTPReceiverUser {
   virtual void OnPortClosed(CRTPReceiver* receiver) = 0;
 };
 
-// Owns the RTP port of a session (datagram buffer 4096 bytes, which asks the socket for the
-// largest receive buffer the port allows) and forwards every datagram that is an RTP packet with
-// at least one payload byte; anything else is dropped silently.
+// Owns the RTP port of a session (datagram buffer size 4096 bytes, which asks the socket for the
+// largest receive buffer the port allows; every datagram is still received whole) and forwards
+// every datagram that is an RTP packet with at least one payload byte once its padding is removed
+// and whose source the source filter accepts; anything else is dropped silently.
 //
-// Threads: the channel opens and closes Port() from its own thread. SetRTPUser is a plain atomic
-// exchange: a callback that already started may still finish with the previous user, so a
-// channel that goes away clears the user and then closes the port, which waits for the receive
-// thread.
+// Threads: the channel opens and closes Port() from its own thread. SetRTPUser and
+// SetSourceFilter are plain atomic exchanges: a callback that already started may still finish
+// with the previous user or filter, so a channel that goes away clears the user and then closes
+// the port, which waits for the receive thread; the filter must outlive the receiver.
 class CRTPReceiver final : public IUDPPortUser {
  public:
   static constexpr std::size_t kReceiveBufferSize = 4096;
@@ -46,6 +48,8 @@ class CRTPReceiver final : public IUDPPortUser {
   // Null: nobody listens and datagrams are dropped.
   void SetRTPUser(IRTPReceiverUser* user) { rtp_user_.store(user); }
   IRTPReceiverUser* RTPUser() const { return rtp_user_.load(); }
+  // Null: every source is taken. The filter is used on the receive thread and not owned.
+  void SetSourceFilter(CRtpSourceFilter* filter) { source_filter_.store(filter); }
 
   void OnDatagram(CUDPPort* port, const sockaddr_in& sender, const std::uint8_t* data, std::size_t length) override;
   void OnTimeout() override;
@@ -53,6 +57,7 @@ class CRTPReceiver final : public IUDPPortUser {
 
  private:
   std::atomic<IRTPReceiverUser*> rtp_user_{nullptr};
+  std::atomic<CRtpSourceFilter*> source_filter_{nullptr};
   CUDPPort port_;
 };
 

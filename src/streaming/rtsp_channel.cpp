@@ -106,6 +106,8 @@ bool CBaseRTSPChannel::OpenSession() {
     CloseSession();
     return false;
   }
+  receiver_->SetSourceFilter(&source_filter_);
+  responder_->SetSourceFilter(&source_filter_);
 
   CIPCaptureDriver* owner = driver();
   bool opened = owner != nullptr && RegisterAbortable(client_.get());

@@ -11,6 +11,7 @@
 #include "streaming/rtcp_responder.h"
 #include "streaming/rtp_packet.h"
 #include "streaming/rtp_receiver.h"
+#include "streaming/rtp_source_filter.h"
 #include "streaming/rtsp_client.h"
 #include "streaming/time_stamp_converter.h"
 
@@ -76,8 +77,13 @@ class CBaseRTSPChannel : public CBaseCameraChannel, public IRTPReceiverUser {
   // while no receiver exists.
   virtual void ResetAssembly();
 
-  // The sequence check of the common assembly rules: false for a packet that does not follow.
-  bool AcceptSequence(std::uint16_t sequence_number) { return sequence_.Accept(sequence_number); }
+  // The sequence check of the common assembly rules, for a packet of the stream's source.
+  RtpSequenceResult CheckSequence(std::uint32_t ssrc, std::uint16_t sequence_number) {
+    return sequence_.Check(ssrc, sequence_number);
+  }
+  // The stream's source, shared by the receiver (which filters by it) and the RTCP responder
+  // (which answers only it); a member, so it outlives both.
+  CRtpSourceFilter& source_filter() { return source_filter_; }
   // Whether RTP packets are taken: the session is streaming, or PLAY has been sent.
   bool TakingMedia() const { return GetState() == ipcapture::kChannelStreaming || play_sent_.load(); }
 
@@ -92,6 +98,8 @@ class CBaseRTSPChannel : public CBaseCameraChannel, public IRTPReceiverUser {
   void RunSignalCheck(bool& armed);
   bool FindPortPair();
 
+  // Declared before the receiver and the responder, so it is destroyed after them.
+  CRtpSourceFilter source_filter_;
   std::unique_ptr<CBaseRTSPClient> client_;
   std::unique_ptr<CRTPReceiver> receiver_;
   std::unique_ptr<CRTCPResponder> responder_;

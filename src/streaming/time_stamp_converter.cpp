@@ -9,9 +9,11 @@ namespace {
 
 // 100-ns units per tick of a 90 kHz RTP clock (111.1), truncated.
 constexpr std::uint64_t kUnitsPerNominalTick = 111;
-// During the warm-up an increment worth more than about one second at 90 kHz is a jump in the
-// stream, not a frame duration.
-constexpr std::uint64_t kLargestWarmUpStep = 9'999'999;
+// An increment worth more than about one second at the nominal 90 kHz (more than 90090 ticks)
+// is a discontinuity in the stream, not a frame duration.
+constexpr std::uint64_t kLargestStep = 9'999'999;
+// No frame is stamped further than this ahead of the system clock (one second).
+constexpr std::uint64_t kLargestLead = 10'000'000;
 // Increments at the nominal rate before the learned ratio takes over.
 constexpr std::size_t kWarmUpSamples = 100;
 // The lead is worked off only above 1 ms, and only from frames longer than 4 ms.
@@ -71,6 +73,12 @@ void CTimeStampConverter::AddTimeStamp(std::uint32_t rtp_time_stamp) {
   // on); only the frame at the wrap is affected, the increments after it are ordinary again.
   if (rtp_time_stamp > last_rtp_time_stamp_) {
     const std::uint64_t ticks = rtp_time_stamp - last_rtp_time_stamp_;
+    // A jump re-anchors at once and stays out of the statistics, which would otherwise learn a
+    // tick mean that stamps the frames after it far ahead and bunched together.
+    if (ticks * kUnitsPerNominalTick > kLargestStep) {
+      Reanchor(now, rtp_time_stamp);
+      return;
+    }
     tick_statistics_.Add(static_cast<std::uint32_t>(ticks));
     if (now >= last_wall_time_) {
       // Low 32 bits: gaps above about 7 minutes wrap, as the samples are 32-bit.
@@ -79,10 +87,6 @@ void CTimeStampConverter::AddTimeStamp(std::uint32_t rtp_time_stamp) {
 
     if (tick_statistics_.Count() <= kWarmUpSamples) {
       const std::uint64_t step = ticks * kUnitsPerNominalTick;
-      if (step > kLargestWarmUpStep) {
-        Reanchor(now, rtp_time_stamp);
-        return;
-      }
       output_time_ = AddSaturated(output_time_, step);
       // The lead is measured once at the end of the warm-up, whatever its size.
       settle = tick_statistics_.Count() == kWarmUpSamples;
@@ -105,7 +109,7 @@ void CTimeStampConverter::AddTimeStamp(std::uint32_t rtp_time_stamp) {
     settle = true;
   }
 
-  if (output_time_ > now) {
+  if (output_time_ > now && output_time_ - now <= kLargestLead) {
     if (settle || output_time_ - now > kLeadRemeasureLimit) lead_ = output_time_ - now;
     last_wall_time_ = now;
     last_rtp_time_stamp_ = rtp_time_stamp;

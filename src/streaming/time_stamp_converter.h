@@ -14,6 +14,9 @@ namespace kalmora {
 // first 100 increments, then by the wall/tick ratio learned from the stream. When it runs ahead of
 // the system clock the lead is worked off a tenth of a frame at a time; it never lags the system
 // clock, because a frame that would be stamped in the past re-anchors the line at the current time.
+// An RTP increment of more than about one second is a discontinuity: it re-anchors the line at
+// once and is left out of the statistics. No frame is stamped more than one second ahead of the
+// system clock: one that would be re-anchors the line at the current time.
 //
 // Threads: belongs to one RTSP channel and is used only on that channel's UDP receive thread;
 // Reset is called from the channel thread while no receiver exists. No locking.

@@ -17,9 +17,6 @@ namespace kalmora {
 namespace {
 
 constexpr int kSocketBuffersPerDatagramBuffer = 32;
-constexpr std::size_t kBufferGrowth = 1024;
-// A smaller wanted size reallocates only when it saves more than this.
-constexpr std::size_t kBufferShrinkSlack = 2048;
 constexpr std::size_t kDrainScratchSize = 1024;
 constexpr long kMicrosecondsPerSecond = 1000000;
 
@@ -207,7 +204,7 @@ void CUDPPort::ReceiveLoop(int fd) {
   pthread_setname_np(pthread_self(), "UDPPort");
   RaisePriority();
 
-  std::vector<std::uint8_t> buffer(receive_buffer_size_.load());
+  std::vector<std::uint8_t> buffer(kMaxDatagramSize);
   while (running_.load()) {
     const int seconds = wait_seconds_.load();
     const int microseconds = wait_microseconds_.load();
@@ -235,11 +232,6 @@ void CUDPPort::ReceiveLoop(int fd) {
     }
     // With no wait time the receive below blocks until a datagram or Close comes.
 
-    const std::size_t wanted = receive_buffer_size_.load();
-    if (wanted > buffer.size() || buffer.size() - wanted > kBufferShrinkSlack) {
-      std::vector<std::uint8_t>(wanted).swap(buffer);
-    }
-
     sockaddr_in sender{};
     iovec piece{buffer.data(), buffer.size()};
     msghdr message{};
@@ -257,11 +249,8 @@ void CUDPPort::ReceiveLoop(int fd) {
       }
       continue;  // time-out, interruption, or an error report queued on the socket
     }
-    if ((message.msg_flags & MSG_TRUNC) != 0) {
-      // The datagram did not fit and is lost; the next one gets a larger buffer.
-      receive_buffer_size_.fetch_add(kBufferGrowth);
-      continue;
-    }
+    // No IPv4 datagram exceeds the buffer; one cut anyway is dropped, not passed on incomplete.
+    if ((message.msg_flags & MSG_TRUNC) != 0) continue;
     if (received == 0) continue;  // an empty datagram carries nothing
     NotifyDatagram(sender, buffer.data(), static_cast<std::size_t>(received));
   }

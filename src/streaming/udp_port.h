@@ -41,10 +41,14 @@ enum UDPOpenResult : int {
 // waits for the receive thread with the lock held, so the receive thread never waits for the
 // lock: called from a callback, Close and SetUser do their work without blocking on it (a Close
 // already under way elsewhere is left to finish). The setters of buffer size and wait time may
-// be called at any time; the receive thread reads them before each wait and each datagram.
+// be called at any time; Open reads the buffer size, the receive thread the wait time before
+// each wait.
 class CUDPPort {
  public:
   static constexpr std::size_t kDefaultReceiveBufferSize = 65536;
+  // Every datagram is received into a buffer of this size, the largest UDP payload, so none is
+  // lost for its size.
+  static constexpr std::size_t kMaxDatagramSize = 65536;
   // The socket's receive buffer is 32 datagram buffers, at most this many bytes.
   static constexpr int kMaxSocketReceiveBuffer = 131070;
 
@@ -69,8 +73,8 @@ class CUDPPort {
   // it returns once a callback of the previous user that was running has returned, so that user
   // is not called again afterwards.
   void SetUser(IUDPPortUser* user);
-  // Size of the datagram buffer; a datagram larger than the buffer is dropped and raises this by
-  // 1024 bytes for the datagrams after it.
+  // The datagram buffer size that sizes the socket's receive buffer at the next Open (32 of them,
+  // at most kMaxSocketReceiveBuffer). Datagrams are received whole whatever it is.
   void SetReceiveBufferSize(std::size_t bytes) { receive_buffer_size_.store(bytes); }
   std::size_t ReceiveBufferSize() const { return receive_buffer_size_.load(); }
   // Longest wait for a datagram before OnTimeout; 0 and 0 waits without limit.

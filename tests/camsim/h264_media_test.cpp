@@ -242,7 +242,7 @@ TEST(RtspMessageTest, StreamUrlsAndBase64) {
 TEST(MediaFaultTest, TextFormsRoundTripAndBadOnesAreRefused) {
   for (const char* text : {"loss:5%:42", "loss:every:10", "reorder:7", "duplicate:3",
                            "media-stall:500", "restart:2000", "rtsp-stall:DESCRIBE:300:2",
-                           "rtsp-stall:*:100"}) {
+                           "rtsp-stall:*:100", "pad:1", "pad:255"}) {
     std::string error;
     const std::optional<MediaFault> fault = ParseMediaFault(text, &error);
     ASSERT_TRUE(fault) << text << ": " << error;
@@ -252,7 +252,8 @@ TEST(MediaFaultTest, TextFormsRoundTripAndBadOnesAreRefused) {
   EXPECT_EQ(ParseMediaFault("loss:5%", nullptr)->seed, 1u);
   for (const char* text : {"loss", "loss:5", "loss:101%", "loss:every:0", "reorder:", "reorder:x",
                            "duplicate:1:2", "media-stall:-5", "restart", "rtsp-stall:PLAY",
-                           "rtsp-stall::100", "rtsp-stall:PLAY:100:0", "burst:3"}) {
+                           "rtsp-stall::100", "rtsp-stall:PLAY:100:0", "burst:3", "pad", "pad:0",
+                           "pad:256", "pad:4:1"}) {
     EXPECT_FALSE(ParseMediaFault(text, nullptr)) << text;
   }
   EXPECT_FALSE(IsMediaFaultText("delay:params/*:500"));
@@ -271,6 +272,13 @@ TEST(MediaFaultTest, PacketFilterCountsAndSeeds) {
   }
   EXPECT_EQ(dropped, (std::vector<int>{4, 8, 12}));
   EXPECT_EQ(duplicated, (std::vector<int>{3, 6, 9, 12}));
+
+  // Padding cycles 1 .. N octets over the packets, beside the other faults.
+  PacketFaultFilter padded;
+  const std::vector<MediaFault> pad = {*ParseMediaFault("pad:3", nullptr), *ParseMediaFault("duplicate:2", nullptr)};
+  std::vector<int> octets;
+  for (int n = 1; n <= 7; ++n) octets.push_back(padded.Next(pad).padding);
+  EXPECT_EQ(octets, (std::vector<int>{1, 2, 3, 1, 2, 3, 1}));
 
   auto draws = [](const char* text) {
     PacketFaultFilter filter;

@@ -150,14 +150,14 @@ TEST_F(H264DepacketizerTest, StapAIsTakenApart) {
 
 TEST_F(H264DepacketizerTest, StapAWithIdrSliceIsKeyFrame) {
   const H264AccessUnit unit = Feed({0x78,         // STAP-A header
-                                    0x00, 0x01,   // unit 1 size 1
-                                    0x09,         // unit 1: AUD header only
+                                    0x00, 0x02,   // unit 1 size 2
+                                    0x09, 0x10,   // unit 1: AUD
                                     0x00, 0x02,   // unit 2 size 2
                                     0x65, 0x88},  // unit 2: IDR slice
                                    kMarker);
   ASSERT_EQ(unit.event, H264Event::kFrame);
   EXPECT_EQ(ToBytes(unit.body),
-            Concat({{0x00, 0x00, 0x01, 0x09, 0x00, 0x00, 0x01, 0x65, 0x88}, kDelimiter}));
+            Concat({{0x00, 0x00, 0x01, 0x09, 0x10, 0x00, 0x00, 0x01, 0x65, 0x88}, kDelimiter}));
   EXPECT_TRUE(unit.key_frame);
 }
 
@@ -384,8 +384,8 @@ TEST_F(H264DepacketizerDamageTest, StapAUnitRunsPastPacket) {
 
 TEST_F(H264DepacketizerDamageTest, StapASizeFieldCutShort) {
   ExpectDamaged(Feed({0x78,        // STAP-A header
-                      0x00, 0x01,  // unit 1 size 1
-                      0x09,        // unit 1: AUD
+                      0x00, 0x02,  // unit 1 size 2
+                      0x09, 0x10,  // unit 1: AUD
                       0x00},       // half a size field
                      kNoMarker));
 }
@@ -393,9 +393,29 @@ TEST_F(H264DepacketizerDamageTest, StapASizeFieldCutShort) {
 TEST_F(H264DepacketizerDamageTest, StapAZeroSizeUnit) {
   ExpectDamaged(Feed({0x78,        // STAP-A header
                       0x00, 0x00,  // unit 1 size 0
-                      0x00, 0x01,  // unit 2 size 1
-                      0x09},       // unit 2: AUD
+                      0x00, 0x02,  // unit 2 size 2
+                      0x09, 0x10}, // unit 2: AUD
                      kNoMarker));
+}
+
+// A NAL header alone is no NAL unit worth a frame: one byte as the whole payload (a 13-byte
+// datagram), or as a STAP-A unit.
+TEST_F(H264DepacketizerDamageTest, OneByteNalUnits) {
+  const struct {
+    const char* label;
+    Bytes payload;
+  } kCases[] = {
+      {"IDR slice header alone", {0x65}},
+      {"non-IDR slice header alone", {0x41}},
+      {"SPS header alone", {0x67}},
+      {"STAP-A with a 1-byte IDR unit", {0x78, 0x00, 0x01, 0x65}},
+      {"STAP-A with a whole unit, then a 1-byte one", {0x78, 0x00, 0x02, 0x09, 0x10, 0x00, 0x01, 0x65}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    Feed({0x65, 0x88}, kNoMarker);  // an IDR frame in progress again
+    ExpectDamaged(Feed(c.payload, kMarker));
+  }
 }
 
 TEST_F(H264DepacketizerDamageTest, AccessUnitOverLimit) {

@@ -120,20 +120,48 @@ TEST(RtpPacketTest, HeaderFillingTheDatagramGivesEmptyPayload) {
   EXPECT_EQ(packet.payload_length, 0u);
 }
 
-TEST(RtpPacketTest, PaddingIsRecordedAndStaysInPayload) {
-  const std::uint8_t kPacket[] = {
-      0xA0,                    // V=2, P=1, CC=0
-      0x60,                    // PT=96
-      0x00, 0x07,              // sequence number 7
-      0x00, 0x00, 0x00, 0x00,  // time stamp
-      0x00, 0x00, 0x00, 0x00,  // SSRC
-      0x41, 0x9A,              // payload
-      0x00, 0x02,              // padding, count 2 in the last octet
+// RFC 3550 section 5.1: with P set, the last octet counts the padding octets, itself included.
+// Each row: a datagram and the payload left after the padding, or no packet at all.
+struct PaddingCase {
+  const char* label;
+  std::vector<std::uint8_t> datagram;
+  bool parses;
+  std::vector<std::uint8_t> payload;
+};
+
+TEST(RtpPacketTest, PaddingIsRemovedFromThePayload) {
+  // V=2, P=1, M=1, PT=96, sequence 7, time stamp 0, SSRC 01 02 03 04.
+  const std::vector<std::uint8_t> kPadded = {0xA0, 0xE0, 0x00, 0x07, 0, 0, 0, 0, 0x01, 0x02, 0x03, 0x04};
+  auto with = [&](std::vector<std::uint8_t> rest) {
+    std::vector<std::uint8_t> datagram = kPadded;
+    datagram.insert(datagram.end(), rest.begin(), rest.end());
+    return datagram;
   };
-  RtpPacket packet;
-  ASSERT_TRUE(ParseRtpPacket(kPacket, sizeof kPacket, packet));
-  EXPECT_TRUE(packet.padding);
-  EXPECT_EQ(packet.payload_length, 4u);
+  const PaddingCase kCases[] = {
+      {"count 2 after a 2-byte payload", with({0x41, 0x9A, 0x00, 0x02}), true, {0x41, 0x9A}},
+      {"count 1: the count octet alone", with({0x41, 0x9A, 0x01}), true, {0x41, 0x9A}},
+      {"count equal to everything after the header", with({0x00, 0x00, 0x03}), true, {}},
+      {"count 0", with({0x41, 0x9A, 0x00}), false, {}},
+      {"count larger than everything after the header", with({0x41, 0x9A, 0x04}), false, {}},
+      {"P set on a bare header", kPadded, false, {}},
+      {"after CSRC and extension", {0xB1, 0x60, 0x00, 0x07, 0, 0, 0, 0, 1, 2, 3, 4,  // V=2, P=1, X=1, CC=1
+                                    0x11, 0x11, 0x11, 0x11,                           // CSRC
+                                    0xBE, 0xDE, 0x00, 0x01, 0xE0, 0xE1, 0xE2, 0xE3,   // extension, 1 word
+                                    0x65, 0x88, 0x00, 0x00, 0x00, 0x04},
+       true, {0x65, 0x88}},
+      {"count reaching into the extension", {0xB0, 0x60, 0x00, 0x07, 0, 0, 0, 0, 1, 2, 3, 4,  // P=1, X=1
+                                             0xBE, 0xDE, 0x00, 0x01, 0xE0, 0xE1, 0xE2, 0xE3,  // extension
+                                             0x65, 0x03},
+       false, {}},
+  };
+  for (const PaddingCase& c : kCases) {
+    RtpPacket packet;
+    ASSERT_EQ(ParseRtpPacket(c.datagram.data(), c.datagram.size(), packet), c.parses) << c.label;
+    if (!c.parses) continue;
+    EXPECT_TRUE(packet.padding) << c.label;
+    EXPECT_EQ(std::vector<std::uint8_t>(packet.payload, packet.payload + packet.payload_length), c.payload)
+        << c.label;
+  }
 }
 
 // Malformed datagrams, one per check.
@@ -255,37 +283,52 @@ TEST(RtpSequenceTest, NextSequenceWrapsAt65535) {
   EXPECT_FALSE(IsNextSequence(0, 65535));
 }
 
-TEST(RtpSequenceTest, CheckAcceptsFirstPacketAndFollowsTheWrap) {
-  CRtpSequenceCheck check;
-  EXPECT_TRUE(check.Accept(65534));
-  EXPECT_TRUE(check.Accept(65535));
-  EXPECT_TRUE(check.Accept(0));
-  EXPECT_TRUE(check.Accept(1));
-  EXPECT_EQ(check.Last(), 1);
+// The sequence check over a run of packets. Each row: (SSRC, number, what the check makes of it)
+// steps, from a fresh check.
+struct SequenceStep {
+  std::uint32_t ssrc;
+  std::uint16_t number;
+  RtpSequenceResult result;
+};
+struct SequenceCase {
+  const char* label;
+  std::vector<SequenceStep> steps;
+  std::uint16_t last;
+};
+
+TEST(RtpSequenceTest, InOrderGapAndStale) {
+  constexpr auto kIn = RtpSequenceResult::kInOrder;
+  constexpr auto kGap = RtpSequenceResult::kGap;
+  constexpr auto kStale = RtpSequenceResult::kStale;
+  constexpr std::uint32_t kA = 0xA;
+  constexpr std::uint32_t kB = 0xB;
+  const SequenceCase kCases[] = {
+      {"first packet, then through the wrap", {{kA, 65534, kIn}, {kA, 65535, kIn}, {kA, 0, kIn}, {kA, 1, kIn}}, 1},
+      {"a lost packet is one gap, then followed", {{kA, 65534, kIn}, {kA, 0, kGap}, {kA, 1, kIn}}, 1},
+      {"a duplicate is stale and breaks nothing", {{kA, 10, kIn}, {kA, 10, kStale}, {kA, 11, kIn}}, 11},
+      {"a duplicate across the wrap", {{kA, 65535, kIn}, {kA, 0, kIn}, {kA, 65535, kStale}, {kA, 1, kIn}}, 1},
+      {"a late packet after a gap is stale", {{kA, 5, kIn}, {kA, 7, kGap}, {kA, 6, kStale}, {kA, 8, kIn}}, 8},
+      {"99 behind is stale", {{kA, 200, kIn}, {kA, 101, kStale}, {kA, 201, kIn}}, 201},
+      {"100 behind is a gap: the stream went back", {{kA, 200, kIn}, {kA, 100, kGap}, {kA, 101, kIn}}, 101},
+      {"far ahead is a gap", {{kA, 1, kIn}, {kA, 30001, kGap}, {kA, 30002, kIn}}, 30002},
+      {"a new source restarts the check", {{kA, 500, kIn}, {kB, 9, kGap}, {kB, 10, kIn}, {kB, 10, kStale}}, 10},
+  };
+  for (const SequenceCase& c : kCases) {
+    CRtpSequenceCheck check;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      EXPECT_EQ(check.Check(c.steps[i].ssrc, c.steps[i].number), c.steps[i].result) << c.label << ", step " << i;
+    }
+    EXPECT_EQ(check.Last(), c.last) << c.label;
+  }
 }
 
-TEST(RtpSequenceTest, GapIsRejectedOnceThenFollowed) {
+TEST(RtpSequenceTest, ResetTakesAnyNumberNext) {
   CRtpSequenceCheck check;
-  EXPECT_TRUE(check.Accept(65534));
-  EXPECT_FALSE(check.Accept(0));  // 65535 lost
-  EXPECT_EQ(check.Last(), 0);
-  EXPECT_TRUE(check.Accept(1));
-}
-
-TEST(RtpSequenceTest, DuplicateAndReorderedPacketsAreRejected) {
-  CRtpSequenceCheck check;
-  EXPECT_TRUE(check.Accept(65535));
-  EXPECT_FALSE(check.Accept(65535));  // duplicate
-  EXPECT_FALSE(check.Accept(65534));  // late
-}
-
-TEST(RtpSequenceTest, ResetAcceptsAnyNumberNext) {
-  CRtpSequenceCheck check;
-  EXPECT_TRUE(check.Accept(65534));
+  EXPECT_EQ(check.Check(1, 65534), RtpSequenceResult::kInOrder);
   check.Reset();
   EXPECT_EQ(check.Last(), 0);
-  EXPECT_TRUE(check.Accept(100));
-  EXPECT_FALSE(check.Accept(102));
+  EXPECT_EQ(check.Check(2, 100), RtpSequenceResult::kInOrder);
+  EXPECT_EQ(check.Check(2, 102), RtpSequenceResult::kGap);
 }
 
 }  // namespace

@@ -80,7 +80,8 @@ TEST(RTPReceiverTest, ForwardsTheParsedHeaderWithCsrcListAndExtension) {
       0x22, 0x22, 0x22, 0x22,  // CSRC 2
       0xBE, 0xDE, 0x00, 0x03,  // extension profile, 3 words
       0xE0, 0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xEA, 0xEB,
-      0x7C, 0x85, 0x01, 0x02, 0x03,  // payload from byte 36
+      0x7C, 0x85,              // payload from byte 36
+      0x00, 0x00, 0x03,        // padding: 3 octets, the count last
   };
   ASSERT_TRUE(camera.SendTo(receiver.Port().LocalPort(), datagram));
   ASSERT_TRUE(channel.WaitForPackets(1));
@@ -102,7 +103,7 @@ TEST(RTPReceiverTest, ForwardsTheParsedHeaderWithCsrcListAndExtension) {
   EXPECT_EQ(seen.header.extension_profile, 0xBEDE);
   EXPECT_EQ(seen.header.extension_length, 3);
   EXPECT_EQ(seen.extension, std::vector<std::uint8_t>(datagram.begin() + 24, datagram.begin() + 36));
-  EXPECT_EQ(seen.payload, std::vector<std::uint8_t>(datagram.begin() + 36, datagram.end()));
+  EXPECT_EQ(seen.payload, (std::vector<std::uint8_t>{0x7C, 0x85}));
   EXPECT_EQ(channel.closed, 1);
 }
 
@@ -123,6 +124,10 @@ TEST(RTPReceiverTest, DropsWhatIsNoRtpPacketWithPayload) {
   extension_too_long[0] = 0x90;  // X=1: profile 0x1011, then 0x1213 words that are not there
   ASSERT_TRUE(camera.SendTo(port, extension_too_long));
   ASSERT_TRUE(camera.SendTo(port, {0x80}));
+  std::vector<std::uint8_t> padding_only = RtpDatagram(4, 2);
+  padding_only[0] = 0xA0;  // P=1: the 2 octets after the header are padding, count 2 last
+  padding_only.back() = 2;
+  ASSERT_TRUE(camera.SendTo(port, padding_only));
   ASSERT_TRUE(camera.SendTo(port, RtpDatagram(4, 1)));  // 13 bytes: one payload byte
   ASSERT_TRUE(channel.WaitForPackets(1));
 
@@ -137,10 +142,12 @@ TEST(RTPReceiverTest, DropsWhatIsNoRtpPacketWithPayload) {
   EXPECT_EQ(channel.packets[0].payload, std::vector<std::uint8_t>{0x10});
 }
 
-TEST(RTPReceiverTest, DatagramLargerThanTheBufferIsLostOnceThenReceived) {
+TEST(RTPReceiverTest, TheLargestDatagramArrivesWholeAndForeignSourcesAreFiltered) {
   RecordingChannel channel;
+  CRtpSourceFilter filter;
   CRTPReceiver receiver;
   receiver.SetRTPUser(&channel);
+  receiver.SetSourceFilter(&filter);
   EXPECT_EQ(receiver.Port().ReceiveBufferSize(), CRTPReceiver::kReceiveBufferSize);
   ASSERT_EQ(receiver.Port().Open(0), kUDPOpened);
   // 32 x 4096 = 131072 is above what a port asks of the socket.
@@ -149,18 +156,22 @@ TEST(RTPReceiverTest, DatagramLargerThanTheBufferIsLostOnceThenReceived) {
   ASSERT_TRUE(camera.valid());
   const std::uint16_t port = receiver.Port().LocalPort();
 
-  ASSERT_TRUE(camera.SendTo(port, RtpDatagram(1, 4988)));  // 5000 bytes
-  ASSERT_TRUE(camera.SendTo(port, RtpDatagram(2, 4988)));
-  ASSERT_TRUE(camera.SendTo(port, RtpDatagram(3, 100)));
+  // 65507 bytes, the largest IPv4 UDP payload, far above the 4096-byte datagram buffer size.
+  const std::vector<std::uint8_t> largest = RtpDatagram(1, 65507 - 12);
+  ASSERT_TRUE(camera.SendTo(port, largest));
+  std::vector<std::uint8_t> foreign = RtpDatagram(2, 8);
+  foreign[11] = 0xEF;  // SSRC CA FE BA EF: not the stream's
+  ASSERT_TRUE(camera.SendTo(port, foreign));
+  ASSERT_TRUE(camera.SendTo(port, RtpDatagram(2, 100)));
   ASSERT_TRUE(channel.WaitForPackets(2));
   receiver.Port().Close();
 
   ASSERT_EQ(channel.packets.size(), 2u);
-  EXPECT_EQ(channel.packets[0].header.sequence_number, 2);
-  EXPECT_EQ(channel.packets[0].payload.size(), 4988u);
-  const std::vector<std::uint8_t> second = RtpDatagram(2, 4988);
-  EXPECT_EQ(channel.packets[0].payload, std::vector<std::uint8_t>(second.begin() + 12, second.end()));
-  EXPECT_EQ(channel.packets[1].header.sequence_number, 3);
+  EXPECT_EQ(channel.packets[0].header.sequence_number, 1);
+  EXPECT_EQ(channel.packets[0].payload, std::vector<std::uint8_t>(largest.begin() + 12, largest.end()));
+  EXPECT_EQ(channel.packets[1].header.sequence_number, 2);
+  EXPECT_EQ(channel.packets[1].header.ssrc, 0xCAFEBABEu);
+  EXPECT_EQ(filter.StreamSsrc(), 0xCAFEBABEu);
 }
 
 TEST(RTPReceiverTest, TimeoutsAndClosingReachOnlyASetUser) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -222,6 +223,71 @@ TEST_F(TimeStampConverterTest, ResetForgetsTheStream) {
   Anchor();
   Frame(kFrameTicks, 390'000);
   EXPECT_EQ(converter_.OutputTime(), now_ - 390'000 + kNominalFrameUnits);
+}
+
+// A stream with its own fake clock, for tests that need several.
+struct FakeStream {
+  void Frame(std::uint32_t ticks, std::uint64_t wall) {
+    now += wall;
+    rtp += ticks;
+    converter.AddTimeStamp(rtp);
+  }
+  std::uint64_t Ahead() const { return converter.OutputTime() > now ? converter.OutputTime() - now : 0; }
+
+  std::uint64_t now = kStart;
+  std::uint32_t rtp = 1'000'000;
+  CTimeStampConverter converter{[this] { return now; }};
+};
+
+// A forward jump of the RTP clock by more than a second: each row runs frames_before ordinary
+// frames (25 per second), the jump, then 150 ordinary frames.
+struct JumpCase {
+  const char* label;
+  int frames_before;
+  std::uint32_t jump;
+};
+
+TEST(TimeStampJumpTest, AForwardJumpReanchorsAtOnceAndStaysOutOfTheStatistics) {
+  const JumpCase kCases[] = {
+      {"2^31 ticks after the warm-up", 150, 0x8000'0000},
+      {"2^31 ticks in the warm-up", 10, 0x8000'0000},
+      {"just over a second after the warm-up", 150, 90'091},
+      {"ten minutes after the warm-up", 150, 54'000'000},
+  };
+  for (const JumpCase& c : kCases) {
+    FakeStream stream;
+    stream.Frame(0, 0);
+    for (int i = 0; i < c.frames_before; ++i) stream.Frame(kFrameTicks, kFrameUnits);
+    const std::size_t samples = stream.converter.TickStatistics().Count();
+    const double mean = stream.converter.TickStatistics().Mean();
+
+    stream.Frame(c.jump, kFrameUnits);
+    EXPECT_EQ(stream.converter.OutputTime(), stream.now) << c.label;
+    EXPECT_EQ(stream.converter.TickStatistics().Count(), samples) << c.label;
+    EXPECT_EQ(stream.converter.TickStatistics().Mean(), mean) << c.label;
+    for (int i = 0; i < 150; ++i) {
+      const std::uint64_t before = stream.converter.OutputTime();
+      stream.Frame(kFrameTicks, kFrameUnits);
+      // About 40 ms apart, never bunched, never more than a second ahead.
+      ASSERT_GE(stream.converter.OutputTime() - before, 390'000u) << c.label << ", frame " << i;
+      ASSERT_LE(stream.converter.OutputTime() - before, 410'000u) << c.label << ", frame " << i;
+      ASSERT_LE(stream.Ahead(), 10'000'000u) << c.label << ", frame " << i;
+    }
+  }
+}
+
+TEST(TimeStampJumpTest, NoFrameIsStampedMoreThanASecondAhead) {
+  // The stream's clock runs at twice the real rate: 40 ms of ticks every 20 ms, so the nominal
+  // warm-up steps run ahead by 20 ms a frame.
+  FakeStream stream;
+  stream.Frame(0, 0);
+  std::uint64_t most_ahead = 0;
+  for (int i = 0; i < 100; ++i) {
+    stream.Frame(kFrameTicks, kFrameUnits / 2);
+    most_ahead = std::max(most_ahead, stream.Ahead());
+    ASSERT_LE(stream.Ahead(), 10'000'000u) << "frame " << i;
+  }
+  EXPECT_GT(most_ahead, 9'000'000u) << "the time line got near the limit";
 }
 
 }  // namespace

@@ -9,15 +9,18 @@
 namespace camsim {
 namespace {
 
-constexpr std::array<std::pair<MediaFaultKind, std::string_view>, 6> kKindNames = {{
+constexpr std::array<std::pair<MediaFaultKind, std::string_view>, 7> kKindNames = {{
     {MediaFaultKind::kLoss, "loss"},
     {MediaFaultKind::kReorder, "reorder"},
     {MediaFaultKind::kDuplicate, "duplicate"},
     {MediaFaultKind::kStall, "media-stall"},
     {MediaFaultKind::kRestart, "restart"},
     {MediaFaultKind::kReplyStall, "rtsp-stall"},
+    {MediaFaultKind::kPad, "pad"},
 }};
 constexpr int kPercentScale = 100;
+// The padding count is one octet.
+constexpr int kMaxPadding = 255;
 
 std::optional<MediaFaultKind> ParseKind(std::string_view name) {
   for (const auto& [kind, kind_name] : kKindNames) {
@@ -35,6 +38,8 @@ const char* const kMediaFaultHelp =
     "  loss:every:N            drop every Nth packet of each session\n"
     "  reorder:N               send every Nth packet after the packet that follows it\n"
     "  duplicate:N             send every Nth packet twice\n"
+    "  pad:N                   pad every packet with RTP padding of 1, 2, ... N octets (N up to\n"
+    "                          255), then 1 again\n"
     "  media-stall:MS          every session sends nothing for MS ms, then goes on\n"
     "  restart:MS              the camera restarts: RTSP sessions and connections drop, RTSP\n"
     "                          connections are refused and HTTP answers 503 for MS ms\n"
@@ -103,6 +108,12 @@ std::optional<MediaFault> ParseMediaFault(std::string_view text, std::string* er
       fault.every = *every;
       break;
     }
+    case MediaFaultKind::kPad: {
+      const std::optional<int> octets = positive(1, kMaxPadding);
+      if (fields.size() != 2 || !octets) return fail("pad needs N, from 1 to 255 octets");
+      fault.octets = *octets;
+      break;
+    }
     case MediaFaultKind::kStall:
     case MediaFaultKind::kRestart: {
       const std::optional<int> ms = positive(1, kMaxCount);
@@ -137,6 +148,7 @@ std::string FormatMediaFault(const MediaFault& fault) {
       return name + ":" + std::to_string(fault.percent) + "%:" + std::to_string(fault.seed);
     case MediaFaultKind::kReorder:
     case MediaFaultKind::kDuplicate: return name + ":" + std::to_string(fault.every);
+    case MediaFaultKind::kPad: return name + ":" + std::to_string(fault.octets);
     case MediaFaultKind::kStall:
     case MediaFaultKind::kRestart: return name + ":" + std::to_string(fault.ms);
     case MediaFaultKind::kReplyStall: {
@@ -167,6 +179,9 @@ PacketFate PacketFaultFilter::Next(const std::vector<MediaFault>& faults) {
         break;
       case MediaFaultKind::kReorder: fate.hold = fate.hold || nth; break;
       case MediaFaultKind::kDuplicate: fate.duplicate = fate.duplicate || nth; break;
+      case MediaFaultKind::kPad:
+        if (fault.octets > 0) fate.padding = static_cast<int>((count_ - 1) % static_cast<std::uint64_t>(fault.octets)) + 1;
+        break;
       default: break;
     }
   }
@@ -204,7 +219,7 @@ std::vector<MediaFault> MediaFaultSet::PacketFaults() const {
   std::vector<MediaFault> packet_faults;
   for (const MediaFault& fault : faults_) {
     if (fault.kind == MediaFaultKind::kLoss || fault.kind == MediaFaultKind::kReorder ||
-        fault.kind == MediaFaultKind::kDuplicate) {
+        fault.kind == MediaFaultKind::kDuplicate || fault.kind == MediaFaultKind::kPad) {
       packet_faults.push_back(fault);
     }
   }

@@ -20,6 +20,7 @@ enum class MediaFaultKind {
   kStall,       // every session stops sending for ms, then goes on with the next frame
   kRestart,     // the camera restarts: sessions and connections drop, it is away for ms
   kReplyStall,  // the reply to an RTSP method waits ms before it goes out
+  kPad,         // every packet carries RTP padding: 1, 2, ... octets up to `octets`, then 1 again
 };
 
 struct MediaFault {
@@ -30,6 +31,7 @@ struct MediaFault {
   int ms = 0;                // kStall, kRestart, kReplyStall
   std::string method = "*";  // kReplyStall: the method ("DESCRIBE", ...), "*" for every one
   int count = -1;            // kReplyStall: replies it still applies to; -1 for every one
+  int octets = 0;            // kPad: the most padding octets of a packet, 1 to 255
 };
 
 std::string_view MediaFaultKindName(MediaFaultKind kind);
@@ -48,6 +50,7 @@ struct PacketFate {
   bool drop = false;
   bool duplicate = false;
   bool hold = false;  // send it after the next packet
+  int padding = 0;    // padding octets to add (RFC 3550 section 5.1), count octet included
 };
 
 // The packet faults of one session: counts its packets (1, 2, ...) and draws its losses from a
@@ -63,7 +66,7 @@ class PacketFaultFilter {
   std::optional<std::uint32_t> seeded_with_;
 };
 
-// The media faults in force. Loss, reorder, duplicate and reply-stall faults stay until Clear;
+// The media faults in force. Loss, reorder, duplicate, pad and reply-stall faults stay until Clear;
 // a stall applies from the moment it is added; a restart is carried out by the simulator and
 // not kept. Thread-safe.
 class MediaFaultSet {
@@ -72,7 +75,7 @@ class MediaFaultSet {
   void Clear();
   // The kept faults, for listing.
   std::vector<MediaFault> List() const;
-  // Loss, reorder and duplicate faults; a counter that changes with them lets a media thread
+  // Loss, reorder, duplicate and pad faults; a counter that changes with them lets a media thread
   // skip copying when nothing changed.
   std::vector<MediaFault> PacketFaults() const;
   std::uint64_t version() const;

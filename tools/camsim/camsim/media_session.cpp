@@ -223,6 +223,12 @@ void MediaSession::SendUnit(std::size_t clip_unit, std::uint64_t index) {
     packet += payloads[i];
     const bool release = held_.has_value();
     const PacketFate fate = packet_faults_.empty() ? PacketFate{} : filter_.Next(packet_faults_);
+    if (fate.padding > 0) {
+      // RFC 3550 section 5.1: P set, zero octets, then the count of padding octets.
+      packet[0] = static_cast<char>(packet[0] | 0x20);
+      packet.append(static_cast<std::size_t>(fate.padding - 1), '\0');
+      packet.push_back(static_cast<char>(fate.padding));
+    }
     if (fate.drop) {
       ++tally.dropped;
     } else if (fate.hold && !release) {
@@ -255,7 +261,9 @@ void MediaSession::SendDatagram(const std::string& packet, PacketTally& tally) {
   if (sent == static_cast<ssize_t>(packet.size())) {
     ++tally.sent;
     ++packets_sent_;
-    octets_sent_ += static_cast<std::uint32_t>(packet.size() - kRtpHeaderSize);
+    // The sender report counts payload octets, without header and padding.
+    const std::size_t padding = (packet[0] & 0x20) != 0 ? static_cast<std::uint8_t>(packet.back()) : 0;
+    octets_sent_ += static_cast<std::uint32_t>(packet.size() - kRtpHeaderSize - padding);
   }
 }
 
