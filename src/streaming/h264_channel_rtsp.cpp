@@ -18,8 +18,6 @@ CH264ChannelRTSP::~CH264ChannelRTSP() {
 void CH264ChannelRTSP::ResetAssembly() {
   CCommonChannelRTSP::ResetAssembly();
   depacketizer_.Reset();
-  // The next session locks onto its own source.
-  source_filter().Reset();
 }
 
 void CH264ChannelRTSP::OnRTPPacket(CRTPReceiver* /*receiver*/, const sockaddr_in& /*sender*/,

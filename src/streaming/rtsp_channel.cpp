@@ -118,6 +118,9 @@ bool CBaseRTSPChannel::OpenSession() {
     if (opened) {
       receiver_->SetRTPUser(this);
       opened = client_->SendRequest(kRTSPDescribe) && client_->SendRequest(kRTSPSetup);
+      // A camera that names its source in SETUP is followed from the first packet: nothing that
+      // reached the port before it can take the stream's place.
+      if (opened && client_->reply().has_ssrc) source_filter_.Lock(client_->reply().ssrc);
       // The camera may send the first packets before its PLAY reply has been read.
       play_sent_.store(opened);
       opened = opened && client_->SendRequest(kRTSPPlay);
@@ -190,6 +193,8 @@ void CBaseRTSPChannel::CloseSession() {
 
 void CBaseRTSPChannel::ResetAssembly() {
   sequence_.Reset();
+  // The next session locks onto its own source.
+  source_filter_.Reset();
   last_keep_alive_ = Now();
 }
 

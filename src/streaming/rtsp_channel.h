@@ -81,9 +81,6 @@ class CBaseRTSPChannel : public CBaseCameraChannel, public IRTPReceiverUser {
   RtpSequenceResult CheckSequence(std::uint32_t ssrc, std::uint16_t sequence_number) {
     return sequence_.Check(ssrc, sequence_number);
   }
-  // The stream's source, shared by the receiver (which filters by it) and the RTCP responder
-  // (which answers only it); a member, so it outlives both.
-  CRtpSourceFilter& source_filter() { return source_filter_; }
   // Whether RTP packets are taken: the session is streaming, or PLAY has been sent.
   bool TakingMedia() const { return GetState() == ipcapture::kChannelStreaming || play_sent_.load(); }
 
@@ -98,7 +95,8 @@ class CBaseRTSPChannel : public CBaseCameraChannel, public IRTPReceiverUser {
   void RunSignalCheck(bool& armed);
   bool FindPortPair();
 
-  // Declared before the receiver and the responder, so it is destroyed after them.
+  // The stream's source, shared by the receiver (which filters by it) and the RTCP responder
+  // (which answers only it). Declared before both, so it is destroyed after them.
   CRtpSourceFilter source_filter_;
   std::unique_ptr<CBaseRTSPClient> client_;
   std::unique_ptr<CRTPReceiver> receiver_;
