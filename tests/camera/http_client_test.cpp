@@ -4,15 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -20,6 +15,7 @@
 #include <vector>
 
 #include "camsim/simulator.h"
+#include "scripted_tcp_server.h"
 
 namespace Web {
 namespace {
@@ -338,149 +334,16 @@ TEST_F(HttpClientTest, BodyIsReadOnceAndCloseRequestDropsItButNotTheConnection) 
 
 // A server of the test's own on loopback, for what the camera simulator cannot do: it records the
 // bytes of each request and answers as told, one connection at a time, closing each after it.
-class RawServer {
- public:
-  enum class Reply { kCanned, kStatusThenSilence, kTrickledBody, kEndlessBody, kSilence, kClose };
+using tessavirn_test::ScriptedTcpServer;
+using Connection = ScriptedTcpServer::Connection;
 
-  explicit RawServer(const char* address) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in bound{};
-    bound.sin_family = AF_INET;
-    ::inet_pton(AF_INET, address, &bound.sin_addr);
-    socklen_t length = sizeof(bound);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&bound), sizeof(bound)) == 0 && ::listen(listener_, 4) == 0 &&
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length) == 0) {
-      port_ = ntohs(bound.sin_port);
-    }
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~RawServer() {
-    stop_.store(true);
-    thread_.join();
-    ::close(listener_);
-  }
-
-  std::uint16_t port() const { return port_; }
-  // canned: the replies of kCanned in turn, the last one for every later request.
-  void Answer(Reply reply, std::vector<std::string> canned = {}) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    reply_ = reply;
-    canned_ = std::move(canned);
-  }
-  std::vector<std::string> Requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
-
- private:
-  static constexpr auto kLimit = 10s;  // no connection is served longer
-
-  void Run() {
-    while (!stop_.load()) {
-      pollfd ready{listener_, POLLIN, 0};
-      if (::poll(&ready, 1, 50) <= 0) continue;
-      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      Serve(fd);
-      ::close(fd);
-    }
-  }
-
-  // Waits up to duration while the peer keeps its connection open; false when it closed it, or
-  // the server stops.
-  bool PeerStays(int fd, std::chrono::milliseconds duration) {
-    const auto until = std::chrono::steady_clock::now() + duration;
-    while (!stop_.load() && std::chrono::steady_clock::now() < until) {
-      pollfd ready{fd, POLLIN, 0};
-      if (::poll(&ready, 1, 20) > 0) {
-        char byte;
-        if (::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) return false;
-      }
-    }
-    return !stop_.load();
-  }
-
-  bool Send(int fd, const std::string& bytes) {
-    std::size_t sent = 0;
-    const auto until = std::chrono::steady_clock::now() + kLimit;
-    while (sent < bytes.size() && !stop_.load() && std::chrono::steady_clock::now() < until) {
-      pollfd ready{fd, POLLOUT, 0};
-      if (::poll(&ready, 1, 20) <= 0) continue;
-      const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n <= 0) return false;
-      sent += static_cast<std::size_t>(n);
-    }
-    return sent == bytes.size();
-  }
-
-  // The header section and a Content-Length body.
-  bool ReadRequest(int fd, std::string& request) {
-    const auto until = std::chrono::steady_clock::now() + 5s;
-    std::size_t wanted = std::string::npos;
-    while (request.size() < wanted && request.size() < 65536 && std::chrono::steady_clock::now() < until) {
-      pollfd ready{fd, POLLIN, 0};
-      if (::poll(&ready, 1, 20) <= 0) continue;
-      char chunk[4096];
-      const ssize_t n = ::recv(fd, chunk, sizeof(chunk), 0);
-      if (n <= 0) return false;
-      request.append(chunk, static_cast<std::size_t>(n));
-      const std::size_t end = request.find("\r\n\r\n");
-      if (end != std::string::npos && wanted == std::string::npos) {
-        const std::size_t field = request.find("\r\nContent-Length: ");
-        wanted = end + 4 + (field != std::string::npos && field < end ? std::stoul(request.substr(field + 18)) : 0);
-      }
-    }
-    return request.size() == wanted;
-  }
-
-  void Serve(int fd) {
-    std::string request;
-    if (!ReadRequest(fd, request)) return;
-    Reply reply;
-    std::string canned;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      requests_.push_back(request);
-      reply = reply_;
-      if (!canned_.empty()) canned = canned_[std::min(requests_.size(), canned_.size()) - 1];
-    }
-    switch (reply) {
-      case Reply::kCanned:
-        Send(fd, canned);
-        break;
-      case Reply::kStatusThenSilence:
-        if (Send(fd, "HTTP/1.1 200 OK\r\n")) PeerStays(fd, kLimit);
-        break;
-      case Reply::kTrickledBody:
-        if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")) break;
-        for (int i = 0; i < 100 && PeerStays(fd, 100ms) && Send(fd, "x"); ++i) {
-        }
-        break;
-      case Reply::kEndlessBody: {
-        if (!Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n")) break;
-        const std::string chunk(65536, 'x');
-        const auto until = std::chrono::steady_clock::now() + kLimit;
-        while (std::chrono::steady_clock::now() < until && Send(fd, chunk)) {
-        }
-        break;
-      }
-      case Reply::kSilence:
-        PeerStays(fd, kLimit);
-        break;
-      case Reply::kClose:
-        break;
-    }
-  }
-
-  int listener_ = -1;
-  std::uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
-  mutable std::mutex mutex_;
-  Reply reply_ = Reply::kCanned;
-  std::vector<std::string> canned_;
-  std::vector<std::string> requests_;
-  std::thread thread_;
-};
+// Answers each connection's request with the next of `replies`, the last one again after them.
+ScriptedTcpServer::Script Canned(std::vector<std::string> replies) {
+  return [replies = std::move(replies), served = std::size_t{0}](Connection& c) mutable {
+    if (c.ReadRequest().empty()) return;
+    c.Send(replies[std::min(served++, replies.size() - 1)]);
+  };
+}
 
 constexpr const char* kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
 
@@ -503,8 +366,7 @@ WireRequest Split(const std::string& request) {
 }
 
 TEST(HttpClientWireTest, RequestsCarryOnlyTheHeadersThePlatformClientSends) {
-  RawServer server("127.0.0.79");
-  server.Answer(RawServer::Reply::kCanned, {kOk});
+  ScriptedTcpServer server("127.0.0.79", 0, Canned({kOk}), true);
   const std::string host = "Host: 127.0.0.79:" + std::to_string(server.port());
   const std::string agent = std::string("User-Agent: ") + kAgent;
   const std::string basic = "Authorization: Basic YWRtaW46cmlnaHQ=";  // admin:right
@@ -532,10 +394,10 @@ TEST(HttpClientWireTest, RequestsCarryOnlyTheHeadersThePlatformClientSends) {
     client.SetPort(server.port());
     client.SetUser(c.user);
     client.SetPassword("right");
-    const std::size_t before = server.Requests().size();
+    const std::size_t before = server.requests().size();
     ASSERT_TRUE(client.SendRequest(c.verb, "params/get.cgi?a", c.lines, c.body)) << c.label;
     EXPECT_EQ(client.GetStatusCode(), 200u) << c.label;
-    const auto requests = server.Requests();
+    const auto requests = server.requests();
     ASSERT_EQ(requests.size(), before + 1) << c.label;
     const WireRequest wire = Split(requests.back());
     EXPECT_EQ(wire.line, c.request_line) << c.label;
@@ -547,8 +409,7 @@ TEST(HttpClientWireTest, RequestsCarryOnlyTheHeadersThePlatformClientSends) {
 }
 
 TEST(HttpClientWireTest, PathIsSentWithWhatCannotStandInATargetEscaped) {
-  RawServer server("127.0.0.80");
-  server.Answer(RawServer::Reply::kCanned, {kOk});
+  ScriptedTcpServer server("127.0.0.80", 0, Canned({kOk}), true);
   const struct {
     const char* path;
     const char* target;
@@ -564,9 +425,9 @@ TEST(HttpClientWireTest, PathIsSentWithWhatCannotStandInATargetEscaped) {
   client.SetHost("127.0.0.80");
   client.SetPort(server.port());
   for (const auto& c : cases) {
-    const std::size_t before = server.Requests().size();
+    const std::size_t before = server.requests().size();
     ASSERT_TRUE(client.SendRequest("GET", c.path)) << c.target;
-    const auto requests = server.Requests();
+    const auto requests = server.requests();
     ASSERT_EQ(requests.size(), before + 1) << c.target;
     EXPECT_EQ(Split(requests.back()).line, std::string("GET ") + c.target + " HTTP/1.1") << c.target;
   }
@@ -574,27 +435,43 @@ TEST(HttpClientWireTest, PathIsSentWithWhatCannotStandInATargetEscaped) {
 
 // The client's time-out is 500 ms: the header section is due by then, the whole exchange by 1 s.
 TEST(HttpClientWireTest, MisbehavingServersEndWithinTheExchangeBounds) {
-  RawServer server("127.0.0.84");
   constexpr std::uint32_t kTimeoutMs = 500;
+  const auto answer = [](std::function<void(Connection&)> reply) {
+    return [reply](Connection& c) {
+      if (!c.ReadRequest().empty()) reply(c);
+    };
+  };
+  const std::string endless_body(65536, 'x');
   const struct {
     const char* label;
-    RawServer::Reply reply;
+    ScriptedTcpServer::Script reply;
     std::size_t cap;  // 0: the default
     bool received;
     std::chrono::milliseconds bound;  // twice the time the bounds allow
     std::size_t min_body;
     std::size_t max_body;
   } cases[] = {
-      {"status line then silence", RawServer::Reply::kStatusThenSilence, 0, false, 1000ms, 0, 0},
-      {"body trickled a byte each 100 ms", RawServer::Reply::kTrickledBody, 0, true, 2000ms, 1, 20},
-      {"endless body, parameter cap", RawServer::Reply::kEndlessBody, 0, true, 1000ms,
-       CHttpClient::kMaxParameterReplyBytes, CHttpClient::kMaxParameterReplyBytes},
-      {"endless body, small cap", RawServer::Reply::kEndlessBody, 1000, true, 1000ms, 1000, 1000},
-      {"nothing at all", RawServer::Reply::kSilence, 0, false, 1000ms, 0, 0},
-      {"closed without a reply", RawServer::Reply::kClose, 0, false, 1000ms, 0, 0},
+      {"status line then silence", answer([](Connection& c) {
+         if (c.Send("HTTP/1.1 200 OK\r\n")) c.Hold();
+       }),
+       0, false, 1000ms, 0, 0},
+      {"body trickled a byte each 100 ms", answer([](Connection& c) {
+         if (c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")) c.Trickle("x", 100ms);
+       }),
+       0, true, 2000ms, 1, 20},
+      {"endless body, parameter cap", answer([&](Connection& c) {
+         if (c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n")) c.Flood(endless_body);
+       }),
+       0, true, 1000ms, CHttpClient::kMaxParameterReplyBytes, CHttpClient::kMaxParameterReplyBytes},
+      {"endless body, small cap", answer([&](Connection& c) {
+         if (c.Send("HTTP/1.1 200 OK\r\nContent-Length: 1000000000\r\n\r\n")) c.Flood(endless_body);
+       }),
+       1000, true, 1000ms, 1000, 1000},
+      {"nothing at all", [](Connection& c) { c.Hold(); }, 0, false, 1000ms, 0, 0},
+      {"closed without a reply", answer([](Connection&) {}), 0, false, 1000ms, 0, 0},
   };
   for (const auto& c : cases) {
-    server.Answer(c.reply);
+    ScriptedTcpServer server("127.0.0.84", 0, c.reply, true);
     CHttpClient client(kAgent, kTimeoutMs);
     client.SetHost("127.0.0.84");
     client.SetPort(server.port());
@@ -613,14 +490,13 @@ TEST(HttpClientWireTest, MisbehavingServersEndWithinTheExchangeBounds) {
 
 // A stale nonce is answered again at once with the new one; the nonce count runs per nonce.
 TEST(HttpClientWireTest, DigestAnswersAStaleNonceOnceWithTheNewOne) {
-  RawServer server("127.0.0.89");
   const auto challenge = [](const char* nonce, bool stale) {
     return std::string("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"cam\", nonce=\"") + nonce +
            "\", qop=\"auth\"" + (stale ? ", stale=true" : "") +
            "\r\nWWW-Authenticate: Basic realm=\"cam\"\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
   };
-  server.Answer(RawServer::Reply::kCanned,
-                {challenge("n1", false), kOk, challenge("n2", true), kOk, challenge("n3", false)});
+  ScriptedTcpServer server(
+      "127.0.0.89", 0, Canned({challenge("n1", false), kOk, challenge("n2", true), kOk, challenge("n3", false)}), true);
   CHttpClient client(kAgent, 5000);
   client.SetHost("127.0.0.89");
   client.SetPort(server.port());
@@ -641,7 +517,7 @@ TEST(HttpClientWireTest, DigestAnswersAStaleNonceOnceWithTheNewOne) {
       {"second call, new nonce", {"Authorization: Digest ", "nonce=\"n2\"", "nc=00000001"}},
       {"third call, refused", {"Authorization: Digest ", "nonce=\"n2\"", "nc=00000002"}},
   };
-  const auto requests = server.Requests();
+  const auto requests = server.requests();
   ASSERT_EQ(requests.size(), std::size(cases));
   for (std::size_t i = 0; i < requests.size(); ++i) {
     const auto headers = Split(requests[i]).headers;

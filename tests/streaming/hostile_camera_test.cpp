@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "scripted_rtsp_server.h"
+#include "scripted_tcp_server.h"
 #include "session_fixture.h"
 
 namespace kalmora::testing {
@@ -16,11 +16,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using tessavirn_test::ScriptedTcpServer;
 using tessavirn_test::WaitFor;
-using Hostility = std::function<void(ScriptedRtspServer::Connection&)>;
+using Hostility = std::function<void(ScriptedTcpServer::Connection&)>;
 
 // The bound every stop, close and delete keeps with any camera.
 constexpr auto kPromptReturn = 2500ms;
+constexpr std::uint16_t kRtspPort = 554;
 
 std::string HeaderValue(const std::string& request, const std::string& name) {
   const std::size_t at = request.find("\r\n" + name + ": ");
@@ -37,8 +39,8 @@ std::string Reply(const std::string& request, const std::string& headers, const 
 
 // A camera that answers every request as a good one does, except `method`, which gets `hostile`.
 // No media is sent: the sessions stay silent. Its 2 s session time-out brings a keep-alive a second.
-ScriptedRtspServer::Script CameraHostileTo(const std::string& method, Hostility hostile) {
-  return [method, hostile](ScriptedRtspServer::Connection& c) {
+ScriptedTcpServer::Script CameraHostileTo(const std::string& method, Hostility hostile) {
+  return [method, hostile](ScriptedTcpServer::Connection& c) {
     for (;;) {
       const std::string request = c.ReadRequest();
       if (request.empty()) return;
@@ -55,12 +57,12 @@ ScriptedRtspServer::Script CameraHostileTo(const std::string& method, Hostility 
   };
 }
 
-void Trickle(ScriptedRtspServer::Connection& c) { c.Trickle("RTSP/1.0 200 OK\r\nCSeq: 9\r\nX-Slow: 1\r\n", 1s); }
-void EndlessHeaders(ScriptedRtspServer::Connection& c) {
+void Trickle(ScriptedTcpServer::Connection& c) { c.Trickle("RTSP/1.0 200 OK\r\nCSeq: 9\r\nX-Slow: 1\r\n", 1s); }
+void EndlessHeaders(ScriptedTcpServer::Connection& c) {
   c.Send("RTSP/1.0 200 OK\r\n");
   c.Flood("X-Filler: " + std::string(200, 'x') + "\r\n");
 }
-void Silence(ScriptedRtspServer::Connection& c) { c.Hold(); }
+void Silence(ScriptedTcpServer::Connection& c) { c.Hold(); }
 
 double CpuSeconds() {
   rusage usage{};
@@ -87,7 +89,7 @@ TEST_F(HostileCamera, StopCloseAndDeleteReturnPromptlyWhateverTheCameraDoes) {
   OpenDriver("127.0.0.235", "1000");  // a quiet re-open after 1.2 s of silence
   Clock::duration longest{};
   for (const auto& row : kRows) {
-    ScriptedRtspServer camera("127.0.0.235", CameraHostileTo(row.method, row.hostile), true);
+    ScriptedTcpServer camera("127.0.0.235", kRtspPort, CameraHostileTo(row.method, row.hostile), true);
     ASSERT_TRUE(camera.listening()) << row.name;
     FrameRecorder frames;
     ASSERT_TRUE(StartChannel(0, frames)) << row.name;
@@ -100,7 +102,7 @@ TEST_F(HostileCamera, StopCloseAndDeleteReturnPromptlyWhateverTheCameraDoes) {
   }
 
   // Two channels tearing down at once on Close, then the driver's delete.
-  ScriptedRtspServer camera("127.0.0.235", CameraHostileTo("TEARDOWN", Trickle), true);
+  ScriptedTcpServer camera("127.0.0.235", kRtspPort, CameraHostileTo("TEARDOWN", Trickle), true);
   FrameRecorder first;
   FrameRecorder second;
   ASSERT_TRUE(StartChannel(0, first));
@@ -125,7 +127,7 @@ TEST_F(HostileCamera, StopCloseAndDeleteReturnPromptlyWhateverTheCameraDoes) {
 TEST_F(HostileCamera, ASetUpReplyThatNeverEndsStillBringsTheNoSignalNotice) {
   StartSimulator("127.0.0.236");
   OpenDriver("127.0.0.236", "1000");  // signal lost after 2000 ms without frames
-  ScriptedRtspServer camera("127.0.0.236", CameraHostileTo("DESCRIBE", Trickle), true);
+  ScriptedTcpServer camera("127.0.0.236", kRtspPort, CameraHostileTo("DESCRIBE", Trickle), true);
   FrameRecorder frames;
   const auto start = Clock::now();
   ASSERT_TRUE(StartChannel(0, frames));
@@ -140,7 +142,7 @@ TEST_F(HostileCamera, ASetUpReplyThatNeverEndsStillBringsTheNoSignalNotice) {
 TEST_F(HostileCamera, EndlessReplyBytesCostLittleProcessorTime) {
   StartSimulator("127.0.0.237");
   OpenDriver("127.0.0.237", "1000");
-  ScriptedRtspServer camera("127.0.0.237", CameraHostileTo("DESCRIBE", EndlessHeaders), true);
+  ScriptedTcpServer camera("127.0.0.237", kRtspPort, CameraHostileTo("DESCRIBE", EndlessHeaders), true);
   FrameRecorder frames;
   ASSERT_TRUE(StartChannel(0, frames));
   std::this_thread::sleep_for(500ms);

@@ -9,13 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "scripted_rtsp_server.h"
+#include "scripted_tcp_server.h"
 
 namespace kalmora {
 namespace {
 
-using testing::ScriptedRtspServer;
+using tessavirn_test::ScriptedTcpServer;
 using Clock = std::chrono::steady_clock;
+constexpr std::uint16_t kRtspPort = 554;
 
 constexpr const char* kSdp =
     "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=live\r\nt=0 0\r\nm=video 0 RTP/AVP 96\r\n"
@@ -43,7 +44,7 @@ bool Connect(CBaseRTSPClient& client, const char* address) {
 
 TEST(RtspClientTest, RequestTextsOnTheWireFollowTheCamerasCSeqAndSession) {
   std::vector<std::string> seen;
-  ScriptedRtspServer server("127.0.0.81", [&](ScriptedRtspServer::Connection& c) {
+  ScriptedTcpServer server("127.0.0.81", kRtspPort, [&](ScriptedTcpServer::Connection& c) {
     seen.push_back(c.ReadRequest());
     c.Send(DescribeReply(41));  // the camera numbers its own way
     seen.push_back(c.ReadRequest());
@@ -90,7 +91,7 @@ TEST(RtspClientTest, RequestTextsOnTheWireFollowTheCamerasCSeqAndSession) {
 }
 
 TEST(RtspClientTest, DescribeBodyInLaterSegmentsIsReadWholeAndNotTakenForTheNextReply) {
-  ScriptedRtspServer server("127.0.0.82", [&](ScriptedRtspServer::Connection& c) {
+  ScriptedTcpServer server("127.0.0.82", kRtspPort, [&](ScriptedTcpServer::Connection& c) {
     c.ReadRequest();
     const std::string reply = DescribeReply(1);
     const auto split = reply.find("\r\n\r\n") + 4;
@@ -113,7 +114,7 @@ TEST(RtspClientTest, DescribeBodyInLaterSegmentsIsReadWholeAndNotTakenForTheNext
 
 TEST(RtspClientTest, KeepAliveRepliesDoNotPileUpOverALongSession) {
   constexpr int kKeepAlives = 200;
-  ScriptedRtspServer server("127.0.0.83", [&](ScriptedRtspServer::Connection& c) {
+  ScriptedTcpServer server("127.0.0.83", kRtspPort, [&](ScriptedTcpServer::Connection& c) {
     for (int i = 0; i < kKeepAlives; ++i) {
       if (c.ReadRequest().empty()) return;
       // Replies of every kind the camera may send, one with a body.
@@ -149,7 +150,7 @@ class RtspClientRejectsTest : public ::testing::TestWithParam<FailingReply> {};
 
 TEST_P(RtspClientRejectsTest, SetupFails) {
   const std::string reply = GetParam().reply;
-  ScriptedRtspServer server(GetParam().address, [&](ScriptedRtspServer::Connection& c) {
+  ScriptedTcpServer server(GetParam().address, kRtspPort, [&](ScriptedTcpServer::Connection& c) {
     c.ReadRequest();
     c.Send(reply);
     c.Hold();
@@ -175,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FailingReply>& param) { return std::string(param.param.name); });
 
 TEST(RtspClientTest, UnknownHeadersAreIgnoredAndIdsKeptVerbatim) {
-  ScriptedRtspServer server("127.0.0.85", [&](ScriptedRtspServer::Connection& c) {
+  ScriptedTcpServer server("127.0.0.85", kRtspPort, [&](ScriptedTcpServer::Connection& c) {
     c.ReadRequest();
     c.Send("RTSP/1.0 200 OK\r\nCSeq: 1\r\nCache-Control: no-cache\r\nExpires: Tue, 08 Dec 2026 06:00:00 GMT\r\n"
            "Transport: RTP/AVP;unicast;client_port=3556-3557;server_port=6970-6971;ssrc=1A2B\r\n"
@@ -198,13 +199,13 @@ TEST(RtspClientTest, ConnectFailsWithoutAListenerAndRequestsNeedAConnection) {
   EXPECT_FALSE(Connect(client, "127.0.0.86"));
   EXPECT_FALSE(client.connected());
   COrvaneRTSPClient unknown_kind(1, 9);
-  ScriptedRtspServer server("127.0.0.86", [](ScriptedRtspServer::Connection& c) { c.Hold(); });
+  ScriptedTcpServer server("127.0.0.86", kRtspPort, [](ScriptedTcpServer::Connection& c) { c.Hold(); });
   ASSERT_TRUE(Connect(unknown_kind, "127.0.0.86"));
   EXPECT_FALSE(unknown_kind.SendRequest(kRTSPDescribe));  // no text for that stream kind
 }
 
 TEST(RtspClientTest, AbortEndsAReplyWaitAtOnceAndTheClientStaysUnusable) {
-  ScriptedRtspServer server("127.0.0.87", [](ScriptedRtspServer::Connection& c) { c.Hold(); });
+  ScriptedTcpServer server("127.0.0.87", kRtspPort, [](ScriptedTcpServer::Connection& c) { c.Hold(); });
   COrvaneRTSPClient client(1, kRTSPStreamH264);
   ASSERT_TRUE(Connect(client, "127.0.0.87"));
   std::thread aborter([&] {
@@ -224,7 +225,7 @@ TEST(RtspClientTest, AbortEndsAReplyWaitAtOnceAndTheClientStaysUnusable) {
 // A reply waited for ends at one deadline from its request, however its bytes come: the
 // receive time-out used to restart with every byte, and endless header lines were read forever.
 TEST(RtspClientTest, AHostileReplyFailsByItsDeadlineAndLeavesTheClientUnusable) {
-  using Script = std::function<void(ScriptedRtspServer::Connection&)>;
+  using Script = std::function<void(ScriptedTcpServer::Connection&)>;
   const std::string header_line = "X-Camera: " + std::string(60, 'x') + "\r\n";
   const struct {
     const char* name;
@@ -252,7 +253,7 @@ TEST(RtspClientTest, AHostileReplyFailsByItsDeadlineAndLeavesTheClientUnusable) 
   };
   for (const auto& row : kRows) {
     const Script reply = row.reply;
-    ScriptedRtspServer server(row.address, [&](ScriptedRtspServer::Connection& c) {
+    ScriptedTcpServer server(row.address, kRtspPort, [&](ScriptedTcpServer::Connection& c) {
       c.ReadRequest();
       reply(c);
     });
@@ -268,7 +269,7 @@ TEST(RtspClientTest, AHostileReplyFailsByItsDeadlineAndLeavesTheClientUnusable) 
 }
 
 TEST(RtspClientTest, ACameraThatNeverAnswersFailsTheRequestAfterTheReceiveTimeOut) {
-  ScriptedRtspServer server("127.0.0.88", [](ScriptedRtspServer::Connection& c) { c.Hold(); });
+  ScriptedTcpServer server("127.0.0.88", kRtspPort, [](ScriptedTcpServer::Connection& c) { c.Hold(); });
   COrvaneRTSPClient client(1, kRTSPStreamH264);
   ASSERT_TRUE(Connect(client, "127.0.0.88"));
   EXPECT_FALSE(client.SendRequest(kRTSPPlay));
