@@ -90,8 +90,9 @@ class SessionTest : public ::testing::Test {
     sim_.Stop();
   }
 
+  // False (not a crash) when the camera or driver never came up, e.g. its address was taken.
   bool StartChannel(std::uint32_t channel, FrameRecorder& recorder) {
-    return capture_->StartChannel(channel, &recorder, &settings_);
+    return capture_ != nullptr && capture_->StartChannel(channel, &recorder, &settings_);
   }
   std::int32_t State(std::uint32_t channel) {
     std::int32_t state = -1;
