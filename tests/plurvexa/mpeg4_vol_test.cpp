@@ -56,7 +56,9 @@ std::vector<Field> Tail(std::uint32_t resolution, unsigned fixed_bits, std::uint
   tail.push_back({fixed_bits != 0 ? 1u : 0u, 1});  // fixed_vop_rate
   // The increment all ones, so a wrong width puts 1 bits into the size.
   if (fixed_bits != 0) tail.push_back({(1u << fixed_bits) - 1, fixed_bits});
-  tail.insert(tail.end(), {kMarker, {width, 13}, kMarker, {height, 13}, kMarker});
+  for (const Field& field : {kMarker, Field{width, 13}, kMarker, Field{height, 13}, kMarker}) {
+    tail.push_back(field);
+  }
   return tail;
 }
 
