@@ -86,10 +86,6 @@ std::vector<Row> Rows() {
                     {0, 11}, kMarker, {0x7FFF, 15}, kMarker}, // vbv occupancy halves
                    Tail(30000, 0, 704, 576)})),
        true, 704, 576},
-      {"vol_control_parameters without vbv_parameters",
-       Build(kVolStart, Join({{{0, 1}, {1, 8}, {0, 1}, {1, 4}, {1, 1}, {1, 2}, {1, 1}, {0, 1}},
-                              Tail(30000, 0, 320, 240)})),
-       true, 320, 240},
       {"extended pixel aspect ratio",
        Build(kVolStart, Join({{{0, 1}, {1, 8}, {0, 1},
                                {0xF, 4},              // aspect_ratio_info: extended
@@ -137,8 +133,6 @@ std::vector<Row> Rows() {
       {"no VOL start code: 00 00 01 30",
        Build({0x00, 0x00, 0x01, 0x30}, Join({kSimpleHead, Tail(30000, 0, 640, 480)})), false, 0,
        0},
-      {"picture only", {0x00, 0x00, 0x01, 0xB6, 0x10, 0x60, 0xB1}, false, 0, 0},
-      {"empty", {}, false, 0, 0},
   };
 }
 
