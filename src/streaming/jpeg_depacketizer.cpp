@@ -126,7 +126,8 @@ void MakeQuantTables(int q, std::uint8_t chroma[64], std::uint8_t luma[64]) {
   const int scale = q < 50 ? 5000 / q : 200 - 2 * q;
   for (int k = 0; k < 64; ++k) {
     const int natural = kZigZag[k];
-    luma[k] = static_cast<std::uint8_t>(std::clamp((scale * kLumaBase[natural] + 50) / 100, 1, 255));
+    luma[k] =
+        static_cast<std::uint8_t>(std::clamp((scale * kLumaBase[natural] + 50) / 100, 1, 255));
     chroma[k] =
         static_cast<std::uint8_t>(std::clamp((scale * kChromaBase[natural] + 50) / 100, 1, 255));
   }
@@ -246,7 +247,7 @@ bool CJpegDepacketizer::StartPicture(const std::uint8_t* payload, std::size_t le
 }
 
 bool CJpegDepacketizer::TakeFragment(const std::uint8_t* payload, std::size_t length) {
-  // Section 3.1: type-specific, 24-bit fragment offset, type, Q, width, height.
+  // Section 3.1: one type-dependent byte, 24-bit fragment offset, type, Q, width, height.
   if (payload == nullptr || length < kMainHeaderSize) return false;
   const std::size_t fragment_offset =
       (std::size_t{payload[1]} << 16) | (std::size_t{payload[2]} << 8) | payload[3];
@@ -297,7 +298,9 @@ JpegFrame CJpegDepacketizer::OnPayload(const std::uint8_t* payload, std::size_t 
       const bool has_end = scan_size_ >= sizeof kEndOfImage &&
                            std::equal(std::begin(kEndOfImage), std::end(kEndOfImage),
                                       assembly_.end() - sizeof kEndOfImage);
-      if (!has_end) assembly_.insert(assembly_.end(), std::begin(kEndOfImage), std::end(kEndOfImage));
+      if (!has_end) {
+        assembly_.insert(assembly_.end(), std::begin(kEndOfImage), std::end(kEndOfImage));
+      }
       result.event = JpegEvent::kFrame;
       result.jpeg = assembly_;
       result.width = picture_[2] * 8;

@@ -99,7 +99,8 @@ TEST(JpegHeaderTest, SegmentsOfTheHeader) {
       {"DHT luminance AC", 192, Concat({{0xFF, 0xC4, 0x00, 0xB5, 0x10}, kLumaAcBits,
                                         {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12}})},
       {"DHT luminance AC last values", 373, {0xF9, 0xFA}},
-      {"DHT chrominance DC", 375, Concat({{0xFF, 0xC4, 0x00, 0x1F, 0x01}, kChromaDcBits, kDcValues})},
+      {"DHT chrominance DC", 375,
+       Concat({{0xFF, 0xC4, 0x00, 0x1F, 0x01}, kChromaDcBits, kDcValues})},
       {"DHT chrominance AC", 408, Concat({{0xFF, 0xC4, 0x00, 0xB5, 0x11}, kChromaAcBits,
                                           {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21}})},
       {"DHT chrominance AC last values", 589, {0xF9, 0xFA}},
@@ -121,7 +122,8 @@ TEST(JpegHeaderTest, RestartTypeAddsDriAndKeepsSampling) {
   });
 }
 
-// Main header (RFC 2435 section 3.1): type-specific, offset, type, Q, width and height in blocks.
+// Main header (RFC 2435 section 3.1): type-dependent byte, offset, type, Q, width and height in
+// blocks.
 Bytes Main(std::uint32_t offset, std::uint8_t type, std::uint8_t q, std::uint8_t width = 2,
            std::uint8_t height = 1) {
   return {0x00, static_cast<std::uint8_t>(offset >> 16), static_cast<std::uint8_t>(offset >> 8),
@@ -152,7 +154,8 @@ class JpegDepacketizerTest : public ::testing::Test {
 
   // A good two-fragment picture, type 1 Q 50, scan 11 22 33 44 55.
   void ExpectGoodPicture() {
-    EXPECT_EQ(Feed(Concat({Main(0, 1, 50), {0x11, 0x22, 0x33}}), kNoMarker).event, JpegEvent::kNone);
+    EXPECT_EQ(Feed(Concat({Main(0, 1, 50), {0x11, 0x22, 0x33}}), kNoMarker).event,
+              JpegEvent::kNone);
     const JpegFrame frame = Feed(Concat({Main(3, 1, 50), {0x44, 0x55}}), kMarker);
     ASSERT_EQ(frame.event, JpegEvent::kFrame);
     EXPECT_EQ(ToBytes(frame.jpeg), Concat({Q50Header(), {0x11, 0x22, 0x33, 0x44, 0x55}, kEoi}));
@@ -245,7 +248,9 @@ TEST_F(JpegDepacketizerTest, SequenceGapCostsOnlyThePicturesItTouches) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     ExpectGoodPicture();
-    for (const Step& step : c.steps) EXPECT_EQ(Feed(step.payload, step.marker, step.gap).event, step.expected);
+    for (const Step& step : c.steps) {
+      EXPECT_EQ(Feed(step.payload, step.marker, step.gap).event, step.expected);
+    }
     EXPECT_FALSE(depacketizer_.Broken());
     ExpectGoodPicture();
   }
@@ -314,7 +319,9 @@ TEST_F(JpegDepacketizerTest, ScanDataUpToLimitIsKeptAndOneByteMoreIsDropped) {
   ASSERT_EQ(full.event, JpegEvent::kFrame);
   EXPECT_EQ(full.jpeg.size(), 605u + 512000u + 2u);
 
-  for (std::uint32_t i = 0; i < 8; ++i) Feed(Concat({Main(i * 64000, 1, 50), Bytes(64000, 0x11)}), kNoMarker);
+  for (std::uint32_t i = 0; i < 8; ++i) {
+    Feed(Concat({Main(i * 64000, 1, 50), Bytes(64000, 0x11)}), kNoMarker);
+  }
   EXPECT_EQ(Feed(Concat({Main(512000, 1, 50), {0x11}}), kNoMarker).event, JpegEvent::kDamaged);
   EXPECT_EQ(Feed(Concat({Main(512001, 1, 50), {0x11}}), kMarker).event, JpegEvent::kNone);
   ExpectGoodPicture();
