@@ -1,16 +1,12 @@
-// Feeds arbitrary RTP payload sequences to the JPEG depacketiser. An input is a sequence of
-// records, each [1 byte flags][2 bytes payload length, big-endian][payload]; a record cut short
-// by the end of the input takes the bytes that are left. Flags: bit 0 the marker, bit 1 a
-// sequence gap before this packet, bit 3 a Reset after it, bit 4 the record is a whole RTP
-// datagram: its payload, padding removed, and its marker are what the depacketiser gets, and a
-// datagram the parser rejects is skipped.
+// Feeds arbitrary RTP payload sequences (the records of payload_records.h) to the JPEG
+// depacketiser and checks every picture it returns.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "streaming/jpeg_depacketizer.h"
-#include "streaming/rtp_packet.h"
+#include "payload_records.h"
 
 namespace {
 
@@ -40,42 +36,19 @@ void CheckFrame(const kalmora::JpegFrame& frame, std::size_t fed) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   kalmora::CJpegDepacketizer depacketizer;
   std::size_t fed = 0;
-  std::size_t offset = 0;
-  while (offset < size) {
-    const std::uint8_t flags = data[offset++];
-    std::size_t length = 0;
-    if (size - offset >= 2) {
-      length = (std::size_t{data[offset]} << 8) | data[offset + 1];
-      offset += 2;
-    } else {
-      offset = size;
-    }
-    length = std::min(length, size - offset);
-    // The payload in a buffer of its own size, so the sanitizer sees any read past it.
-    const std::vector<std::uint8_t> payload(data + offset, data + offset + length);
-    offset += length;
-    const std::uint8_t* bytes = payload.empty() ? nullptr : payload.data();
-    std::size_t bytes_length = payload.size();
-    bool marker = (flags & 1) != 0;
-    if ((flags & 16) != 0) {
-      kalmora::RtpPacket packet;
-      if (!kalmora::ParseRtpPacket(bytes, bytes_length, packet)) continue;
-      bytes = packet.payload;
-      bytes_length = packet.payload_length;
-      marker = packet.marker;
-    }
-    fed += bytes_length;
-    const kalmora::JpegFrame frame =
-        depacketizer.OnPayload(bytes, bytes_length, marker, (flags & 2) != 0);
+  // The depacketiser has no refused-delivery state: that flag is not used here.
+  tessavirn_fuzz::ForEachPayloadRecord(data, size, [&](const tessavirn_fuzz::PayloadRecord& record) {
+    fed += record.length;
+    const kalmora::JpegFrame frame = depacketizer.OnPayload(record.payload, record.length, record.marker, record.gap);
     CheckFrame(frame, fed);
     if (frame.event == kalmora::JpegEvent::kFrame) fed = 0;
     // A marker ends any broken state: the next packet starts a picture.
-    if (marker) Check(!depacketizer.Broken());
-    if ((flags & 8) != 0) {
+    if (record.marker) Check(!depacketizer.Broken());
+    if (record.reset) {
       depacketizer.Reset();
       Check(depacketizer.Broken());
       fed = 0;
     }
-  }
+  });
   return 0;
 }
