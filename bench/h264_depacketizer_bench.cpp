@@ -12,10 +12,15 @@
 #include <vector>
 
 #include "streaming/h264_depacketizer.h"
+#include "stream_bench.h"
 #include "streaming/rtp_packet.h"
 
 namespace kalmora {
 namespace {
+
+using bench::Packet;
+using bench::PushBig;
+using bench::SetRates;
 
 constexpr std::size_t kMaxPayload = 1400;
 constexpr std::size_t kBytesPerSecond = 8'000'000 / 8;
@@ -24,17 +29,6 @@ constexpr std::size_t kIdrSize = 100'000;
 constexpr std::size_t kSmallPictureSize = 1'200;  // fits one packet
 constexpr int kSmallPictures = 4;
 constexpr std::uint32_t kTicksPerFrame = 90'000 / kFramesPerSecond;
-
-void PushBig(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-  for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) {
-    out.push_back(static_cast<std::uint8_t>(value >> shift));
-  }
-}
-
-struct Packet {
-  std::vector<std::uint8_t> datagram;  // RTP header and payload
-  bool marker = false;
-};
 
 class StreamBuilder {
  public:
@@ -109,18 +103,6 @@ struct Payload {
   std::size_t size;
   bool marker;
 };
-
-void SetRates(benchmark::State& state, std::size_t packets, std::size_t bytes) {
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * packets));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-  // Seconds of 8 Mbit/s video handled per second of one core.
-  state.counters["video_s"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-  // Seconds per packet (printed as 25n for 25 ns).
-  state.counters["per_packet"] =
-      benchmark::Counter(static_cast<double>(state.iterations() * packets),
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
 
 void BM_Depacketize(benchmark::State& state) {
   const std::vector<Packet> packets = OneSecond();

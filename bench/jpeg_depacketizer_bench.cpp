@@ -11,26 +11,20 @@
 #include <vector>
 
 #include "streaming/jpeg_depacketizer.h"
+#include "stream_bench.h"
 #include "streaming/rtp_packet.h"
 
 namespace kalmora {
 namespace {
 
+using bench::Packet;
+using bench::PushBig;
+using bench::SetRates;
+
 constexpr std::size_t kMaxPayload = 1400;
 constexpr int kFramesPerSecond = 25;
 constexpr std::size_t kScanSize = 8'000'000 / 8 / kFramesPerSecond;
 constexpr std::uint32_t kTicksPerFrame = 90'000 / kFramesPerSecond;
-
-void PushBig(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-  for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) {
-    out.push_back(static_cast<std::uint8_t>(value >> shift));
-  }
-}
-
-struct Packet {
-  std::vector<std::uint8_t> datagram;  // RTP header and payload
-  bool marker = false;
-};
 
 // One second of video.
 std::vector<Packet> OneSecond(std::uint8_t q) {
@@ -63,18 +57,6 @@ std::vector<Packet> OneSecond(std::uint8_t q) {
     }
   }
   return packets;
-}
-
-void SetRates(benchmark::State& state, std::size_t packets, std::size_t bytes) {
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * packets));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-  // Seconds of 8 Mbit/s video handled per second of one core.
-  state.counters["video_s"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-  // Seconds per packet (printed as 25n for 25 ns).
-  state.counters["per_packet"] =
-      benchmark::Counter(static_cast<double>(state.iterations() * packets),
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_JpegDepacketize(benchmark::State& state) {
