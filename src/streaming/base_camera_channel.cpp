@@ -102,12 +102,13 @@ void CBaseCameraChannel::JoinThread() {
 }
 
 bool CBaseCameraChannel::RestartWithFormat(ipcapture::IIPPictureSize* size, std::uint32_t frame_interval_ms) {
+  // Stopped first: the receive thread reads the size, and an MPEG-4 channel's writes it.
+  Stop();
   if (size != nullptr) {
     width_ = size->GetWidth();
     height_ = size->GetHeight();
   }
   frame_interval_ms_ = frame_interval_ms;
-  Stop();
   return StartThread();
 }
 
@@ -155,18 +156,23 @@ ipcapture::ICaptureFrameFactory* CBaseCameraChannel::frame_factory() const {
   return driver_ != nullptr ? driver_->frame_factory() : nullptr;
 }
 
+bool CBaseCameraChannel::MeasureMpeg4Picture(const std::uint8_t* data, std::uint32_t length) {
+  if (parse_mpeg_header_ == nullptr) return false;
+  std::uint16_t width = 0;
+  std::uint16_t height = 0;
+  if (parse_mpeg_header_(data, data, length, &width, &height) < 1) return false;
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
 bool CBaseCameraChannel::DeliverFrame(std::uint32_t /*channel*/, const std::uint8_t* data, std::uint32_t length,
                                       bool mpeg4) {
   ipcapture::ICaptureFrameFactory* factory = frame_factory();
   if (factory == nullptr) return false;
   std::uint32_t type = ipcapture::kFrameTypeDivi;
   if (mpeg4) {
-    if (parse_mpeg_header_ == nullptr) return false;
-    std::uint16_t width = 0;
-    std::uint16_t height = 0;
-    if (parse_mpeg_header_(data, data, length, &width, &height) < 1) return false;
-    width_ = width;
-    height_ = height;
+    if (!MeasureMpeg4Picture(data, length)) return false;
     type = ipcapture::kFrameTypeDivx;
   }
   const std::uint32_t size_class = PictureSizeClass(width_, height_);

@@ -91,6 +91,10 @@ class CBaseCameraChannel : public CZELVErrorCounter {
   // channel thread may be blocked in (an HTTP exchange, an RTSP reply), so the join is prompt.
   virtual void AbortBlockingWork() {}
 
+  // Measures an MPEG-4 key picture with the decoder library and takes the size it found as the
+  // channel's; false without the library or when it finds no video object layer header.
+  bool MeasureMpeg4Picture(const std::uint8_t* data, std::uint32_t length);
+
   CIPCaptureDriver* driver() const { return driver_; }
   ipcapture::ICaptureFrameCallback* consumer() const { return consumer_; }
   ipcapture::ICaptureFrameFactory* frame_factory() const;

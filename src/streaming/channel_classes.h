@@ -1,10 +1,10 @@
-// The channel classes the driver chooses from the stream type. H.264 over RTSP streams; the
-// Motion-JPEG and MPEG-4 channels are not built yet: they refuse to start and report the stopped
-// state, so a host sees a plain failure.
+// The channel classes the driver chooses from the stream type and custom parameter 6.
 #pragma once
 
 #include "streaming/base_camera_channel.h"
 #include "streaming/h264_channel_rtsp.h"
+#include "streaming/mjpeg_channel_rtsp.h"
+#include "streaming/mpeg4_channel_rtsp.h"
 
 namespace kalmora {
 
@@ -15,18 +15,6 @@ class CNotYetStreamingChannel : public CBaseCameraChannel {
  protected:
   bool CanStream() const override { return false; }
   std::uint32_t ThreadBody() override { return 0; }
-};
-
-// MPEG-4 over RTSP/RTP.
-class CMPEGChannelRTSP final : public CNotYetStreamingChannel {
- public:
-  using CNotYetStreamingChannel::CNotYetStreamingChannel;
-};
-
-// Motion-JPEG over RTSP/RTP.
-class CMJPEGChannelRTSP final : public CNotYetStreamingChannel {
- public:
-  using CNotYetStreamingChannel::CNotYetStreamingChannel;
 };
 
 // Motion-JPEG as single pictures over HTTP.

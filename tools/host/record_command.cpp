@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "driver_session.h"
+#include "host/types.h"
 #include "record_report.h"
 #include "recording_consumer.h"
 
@@ -60,12 +62,28 @@ double SecondsBetween(Clock::time_point from, Clock::time_point to) {
 }  // namespace
 
 int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, const std::atomic<bool>& stop) {
-  const std::string out_path =
-      options.out_path.empty() ? DefaultRecordPath(options.device.stream_type) : options.out_path;
-  FilePointer video(std::fopen(out_path.c_str(), "wb"));
-  if (!video) {
-    std::fprintf(err, "tessavirn: cannot write %s: %s\n", out_path.c_str(), std::strerror(errno));
+  const bool jpeg_files = !options.jpeg_dir.empty();
+  if (jpeg_files && options.device.stream_type != kalmora::ipcapture::kStreamMjpeg) {
+    std::fprintf(err, "tessavirn: --jpeg-dir needs --stream mjpeg\n");
     return 2;
+  }
+  const std::string out_path = jpeg_files                 ? options.jpeg_dir + "/"
+                               : options.out_path.empty() ? DefaultRecordPath(options.device.stream_type)
+                                                          : options.out_path;
+  FilePointer video;
+  if (jpeg_files) {
+    std::error_code error;
+    std::filesystem::create_directories(options.jpeg_dir, error);
+    if (error) {
+      std::fprintf(err, "tessavirn: cannot create %s: %s\n", options.jpeg_dir.c_str(), error.message().c_str());
+      return 2;
+    }
+  } else {
+    video.reset(std::fopen(out_path.c_str(), "wb"));
+    if (!video) {
+      std::fprintf(err, "tessavirn: cannot write %s: %s\n", out_path.c_str(), std::strerror(errno));
+      return 2;
+    }
   }
   FilePointer frame_log;
   if (!options.frame_log_path.empty()) {
@@ -80,7 +98,7 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
   FillDefaultCustomParameters(device);
 
   // The consumer outlives the session: the driver is closed before the consumer goes away.
-  RecordingConsumer consumer(video.get(), frame_log.get());
+  RecordingConsumer consumer(video.get(), frame_log.get(), options.jpeg_dir);
   RecordConsole console(out, ::isatty(::fileno(out)) != 0, !options.quiet);
   DriverSession session(out, err, nullptr);
   LogPrinter logs(session.sink(), console);
@@ -156,8 +174,10 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
   summary.write_error = consumer.WriteError();
   const auto stamps = consumer.TimeStamps();
   summary.spacing = AnalyzeSpacing(stamps);
-  if (std::fflush(video.get()) != 0 && summary.write_error.empty()) summary.write_error = std::strerror(errno);
-  if (std::fclose(video.release()) != 0 && summary.write_error.empty()) summary.write_error = std::strerror(errno);
+  if (video) {
+    if (std::fflush(video.get()) != 0 && summary.write_error.empty()) summary.write_error = std::strerror(errno);
+    if (std::fclose(video.release()) != 0 && summary.write_error.empty()) summary.write_error = std::strerror(errno);
+  }
   std::fputs(FormatSummary(summary).c_str(), out);
   std::fflush(out);
 

@@ -19,6 +19,7 @@ struct RecordOptions {
   std::uint16_t quality = 60;
   std::string out_path;        // empty: DefaultRecordPath(device.stream_type)
   std::string frame_log_path;  // empty: no frame log
+  std::string jpeg_dir;        // empty: JPEG pictures go to the output file; else numbered files there
   std::uint32_t seconds = 10;  // 0: until stopped
   bool quiet = false;          // no progress line
 };

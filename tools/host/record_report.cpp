@@ -4,6 +4,7 @@
 #include <cstdarg>
 
 #include "host/types.h"
+#include "recording_consumer.h"
 
 namespace tessavirn_host {
 namespace {
@@ -61,6 +62,11 @@ std::string FormatSummary(const RecordSummary& s) {
     text += "  frames:             0 (no frames were recorded)\n";
   } else {
     text += Format("  frames:             %" PRIu64 " (%" PRIu64 " key)\n", c.frames, c.key_frames);
+    std::string types;
+    for (const auto& [type, count] : c.frames_by_type) {
+      types += Format("%s%s %" PRIu64, types.empty() ? "" : ", ", FrameTypeText(type).c_str(), count);
+    }
+    text += "  by type:            " + types + "\n";
   }
   text += Format("  bytes:              %" PRIu64 " in frames\n", c.bytes);
   text += Format("  file:               %s, %" PRIu64 " bytes", s.out_path.c_str(), s.file_bytes);

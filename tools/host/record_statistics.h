@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 
@@ -34,6 +35,7 @@ struct RecordCounters {
   std::uint64_t refused = 0;             // null, oversized or unwritable frames
   std::uint64_t without_time_stamp = 0;  // frames whose time stamp was not a valid time
   std::uint64_t no_signal_notices = 0;
+  std::map<std::uint32_t, std::uint64_t> frames_by_type;  // taken frames per type code
 };
 
 struct Rates {

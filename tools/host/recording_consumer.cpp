@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <span>
+#include <utility>
 
 #include "h264_frame_check.h"
 #include "host/types.h"
@@ -41,7 +42,25 @@ std::string FrameTypeText(std::uint32_t type_code) {
   return hex;
 }
 
-RecordingConsumer::RecordingConsumer(std::FILE* out, std::FILE* frame_log) : out_(out), frame_log_(frame_log) {}
+RecordingConsumer::RecordingConsumer(std::FILE* out, std::FILE* frame_log, std::string jpeg_dir)
+    : out_(out), frame_log_(frame_log), jpeg_dir_(std::move(jpeg_dir)) {}
+
+bool RecordingConsumer::WriteJpegFile(std::span<const std::uint8_t> picture) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/%06" PRIu64 ".jpg", jpeg_files_ + 1);
+  const std::string path = jpeg_dir_ + name;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  bool written = file != nullptr && std::fwrite(picture.data(), 1, picture.size(), file) == picture.size();
+  if (file != nullptr && std::fclose(file) != 0) written = false;
+  if (!written) {
+    if (write_error_.empty()) write_error_ = path + ": " + std::strerror(errno);
+    ++counters_.refused;
+    return false;
+  }
+  ++jpeg_files_;
+  file_bytes_ += picture.size();
+  return true;
+}
 
 bool RecordingConsumer::CaptureFrameCallback(ICaptureFrame* frame) {
   try {
@@ -55,6 +74,8 @@ bool RecordingConsumer::CaptureFrameCallback(ICaptureFrame* frame) {
     // Everything that only reads the frame is done before taking the lock.
     const std::span<const std::uint8_t> data(frame->GetData(), frame->GetDataLength());
     const std::uint32_t type = frame->GetFrameType();
+    const std::uint32_t width = frame->GetWidth();
+    const std::uint32_t height = frame->GetHeight();
     const bool key = IsKeyFrameType(type);
     const unsigned problems = IsH264FrameType(type) ? CheckH264Frame(data, key) : 0;
     const auto stamp = SystemTimeToEpochMs(frame->GetTimeStamp());
@@ -69,11 +90,11 @@ bool RecordingConsumer::CaptureFrameCallback(ICaptureFrame* frame) {
 
     std::lock_guard<std::mutex> lock(mutex_);
     const auto write = [&](std::span<const std::uint8_t> bytes) {
-      if (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out_) == bytes.size()) {
+      if (bytes.empty() || (out_ != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), out_) == bytes.size())) {
         file_bytes_ += bytes.size();
         return true;
       }
-      if (write_error_.empty()) write_error_ = std::strerror(errno);
+      if (write_error_.empty()) write_error_ = out_ != nullptr ? std::strerror(errno) : "no output file";
       ++counters_.refused;
       return false;
     };
@@ -81,11 +102,16 @@ bool RecordingConsumer::CaptureFrameCallback(ICaptureFrame* frame) {
       if (!write(kDelimiter)) return false;
       delimiter_held_ = false;
     }
-    if (!write(now_written)) return false;
+    if (!jpeg_dir_.empty() && type == kFrameTypeJpeg) {
+      if (!WriteJpegFile(data)) return false;
+    } else if (!write(now_written)) {
+      return false;
+    }
     delimiter_held_ = hold_delimiter;
     const std::uint64_t index = counters_.frames++;
     counters_.bytes += data.size();
     if (key) ++counters_.key_frames;
+    ++counters_.frames_by_type[type];
     if (!first_frame_key_) first_frame_key_ = key;
     if (problems != 0) {
       ++counters_.damaged;
@@ -100,8 +126,9 @@ bool RecordingConsumer::CaptureFrameCallback(ICaptureFrame* frame) {
       const std::string type_text = FrameTypeText(type);
       char stamp_text[24] = "-";
       if (stamp) std::snprintf(stamp_text, sizeof stamp_text, "%" PRId64, *stamp);
-      std::fprintf(frame_log_, "%" PRIu64 " %lld %zu %s %d %s\n", index, static_cast<long long>(callback_ns),
-                   data.size(), type_text.c_str(), key ? 1 : 0, stamp_text);
+      std::fprintf(frame_log_, "%" PRIu64 " %lld %zu %s %d %s %u %u\n", index, static_cast<long long>(callback_ns),
+                   data.size(), type_text.c_str(), key ? 1 : 0, stamp_text, static_cast<unsigned>(width),
+                   static_cast<unsigned>(height));
       std::fflush(frame_log_);
     }
     return true;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -36,13 +37,14 @@ std::string FrameTypeText(std::uint32_t type_code);
 // Nothing is thrown out of the callbacks.
 class RecordingConsumer final : public kalmora::ipcapture::ICaptureFrameCallback {
  public:
-  // Frame log line: "index callback_time_ns length type key timestamp_ms", timestamp_ms "-" for
-  // a frame without a valid time stamp.
-  static constexpr const char* kFrameLogFields = "index callback_time_ns length type key timestamp_ms";
+  // Frame log line: "index callback_time_ns length type key timestamp_ms width height",
+  // timestamp_ms "-" for a frame without a valid time stamp; width and height as the frame says.
+  static constexpr const char* kFrameLogFields = "index callback_time_ns length type key timestamp_ms width height";
 
   // out receives the frames, frame_log (may be null) the frame lines. Neither is owned; both
-  // must stay open while frames can arrive.
-  RecordingConsumer(std::FILE* out, std::FILE* frame_log);
+  // must stay open while frames can arrive. With a jpeg_dir, each "JPEG" frame goes to a file of
+  // its own there instead, "000001.jpg", "000002.jpg", ... in arrival order.
+  RecordingConsumer(std::FILE* out, std::FILE* frame_log, std::string jpeg_dir = {});
 
   // False (the frame is not taken) for a null frame, a length beyond its capacity, or a
   // failed write.
@@ -63,8 +65,14 @@ class RecordingConsumer final : public kalmora::ipcapture::ICaptureFrameCallback
   std::string WriteError() const;
 
  private:
+  // Writes one JPEG picture to the next numbered file of jpeg_dir_; false after setting
+  // write_error_. Called with mutex_ held.
+  bool WriteJpegFile(std::span<const std::uint8_t> picture);
+
   std::FILE* out_;
   std::FILE* frame_log_;
+  std::string jpeg_dir_;
+  std::uint64_t jpeg_files_ = 0;
   mutable std::mutex mutex_;
   RecordCounters counters_;
   std::uint64_t file_bytes_ = 0;

@@ -102,13 +102,17 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   record->add_option("--out", record_options.out_path,
                      "Output file (default record.h264 for h264: H.264 Annex B; record.mjpeg for mjpeg: the JPEG "
-                     "pictures one after another; record.m4v for mpeg4: elementary stream). Frames are written as they arrive, except that the access "
-                     "unit delimiter closing the last H.264 frame is left out: it would begin an empty access unit");
+                     "pictures one after another; record.m4v for mpeg4: elementary stream). Frames are written as "
+                     "they arrive, except that the access unit delimiter closing the last H.264 frame is left out: "
+                     "it would begin an empty access unit. Motion-JPEG over HTTP instead of RTSP: --param 6=1");
   record->add_option("--seconds", record_options.seconds, "Seconds to record; 0 records until Ctrl-C or SIGTERM")
       ->capture_default_str();
   record->add_option("--frame-log", record_options.frame_log_path,
-                     "Write a line per frame as it arrives: index callback_time_ns length type key timestamp_ms "
+                     "Write a line per frame as it arrives: index callback_time_ns length type key timestamp_ms width height "
                      "(callback time in ns since the epoch; timestamp_ms from the frame's time stamp, - if none)");
+  record->add_option("--jpeg-dir", record_options.jpeg_dir,
+                     "With --stream mjpeg: write each picture to a numbered file DIR/000001.jpg, ... instead of "
+                     "the output file (DIR is created)");
   record->add_flag("--quiet", record_options.quiet, "No progress line");
 
   try {
