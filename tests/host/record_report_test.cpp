@@ -56,6 +56,7 @@ TEST(FormatSummary, ARecordingWithFrames) {
   s.out_path = "cam.h264";
   s.counters.frames = 250;
   s.counters.key_frames = 10;
+  s.counters.frames_by_type = {{kalmora::ipcapture::kFrameTypeH264, 10}, {kalmora::ipcapture::kFrameTypeH264Delta, 240}};
   s.counters.bytes = 1'250'000;
   s.file_bytes = 1'249'995;
   s.counters.damaged = 1;
@@ -66,6 +67,7 @@ TEST(FormatSummary, ARecordingWithFrames) {
   s.spacing = {249, 40, 40, 80, 1};
   const std::string text = FormatSummary(s);
   EXPECT_TRUE(Has(text, "frames:             250 (10 key)\n")) << text;
+  EXPECT_TRUE(Has(text, "by type:            H264 10, I264 240\n")) << text;
   EXPECT_TRUE(Has(text, "bytes:              1250000 in frames\n")) << text;
   EXPECT_TRUE(Has(text, "file:               cam.h264, 1249995 bytes (without the closing delimiter of the last frame)\n"))
       << text;
