@@ -171,5 +171,3 @@ BENCHMARK(BM_ParseRtpPacket);
 
 }  // namespace
 }  // namespace kalmora
-
-BENCHMARK_MAIN();

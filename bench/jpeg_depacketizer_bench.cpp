@@ -108,5 +108,3 @@ BENCHMARK(BM_JpegReceivePath)->Arg(80)->Arg(255);
 
 }  // namespace
 }  // namespace kalmora
-
-BENCHMARK_MAIN();
