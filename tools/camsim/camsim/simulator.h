@@ -174,7 +174,7 @@ class Simulator {
   static std::string FormatRecord(const RequestRecord& record);
 
  private:
-  struct Callbacks;  // libmicrohttpd's callbacks, in simulator.cpp
+  struct Callbacks;  // libmicrohttpd's callbacks, in simulator_http.cpp
   friend struct Callbacks;
   struct Connection;
   struct Request;
