@@ -81,8 +81,7 @@ std::string_view AuthUsedName(AuthUsed used) {
 }
 
 Simulator::Simulator()
-    : jpeg_(std::make_shared<const std::string>(
-          EncodeTestPicture(kDefaultJpegWidth, kDefaultJpegHeight, kDefaultJpegQuality))),
+    : video_(EncodeTestPicture(kDefaultJpegWidth, kDefaultJpegHeight, kDefaultJpegQuality)),
       rtsp_recorder_(std::make_unique<RtspRecorder>()),
       media_faults_(std::make_unique<MediaFaultSet>()),
       rtsp_(std::make_unique<RtspServer>(*rtsp_recorder_, *media_faults_)) {}
@@ -253,17 +252,6 @@ void Simulator::ClearFaults() {
 std::vector<Fault> Simulator::Faults() const {
   std::lock_guard lock(mutex_);
   return faults_;
-}
-
-void Simulator::SetJpegPicture(std::string picture) {
-  auto shared = std::make_shared<const std::string>(std::move(picture));
-  std::lock_guard lock(mutex_);
-  jpeg_ = std::move(shared);
-}
-
-std::string Simulator::JpegPicture() const {
-  std::lock_guard lock(mutex_);
-  return *jpeg_;
 }
 
 std::string Simulator::FormatRecord(const RequestRecord& record) {

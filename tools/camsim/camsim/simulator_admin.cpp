@@ -24,6 +24,7 @@ Simulator::Reply Simulator::AnswerAdmin(const std::string& path, const std::stri
     reply.status = AnswerRtspAdmin(path, items, &reply.body);
     return reply;
   }
+  if (path == "camsim/video") return AnswerVideoAdmin(items);
   std::unique_lock lock(mutex_);
   if (path == "camsim/log") {
     if (clear) log_.clear();

@@ -247,12 +247,7 @@ bool Simulator::Answer(MHD_Connection* connection, Request* request) {
     reply.body = std::move(parameter_reply.body);
     if (reply.status != MHD_HTTP_OK && reply.body.empty()) reply.body = StatusText(reply.status);
   } else if (path == kVideoPath && is_read) {
-    std::shared_ptr<const std::string> picture;
-    {
-      std::lock_guard lock(mutex_);
-      picture = jpeg_;
-    }
-    reply = Reply{MHD_HTTP_OK, *picture, kJpegType};
+    return AnswerVideo(connection, request->method == "HEAD", std::move(record), faults, socket);
   } else if (path == kVideoPath) {
     reply = Reply{MHD_HTTP_METHOD_NOT_ALLOWED, StatusText(MHD_HTTP_METHOD_NOT_ALLOWED), kTextType};
   } else {
