@@ -89,8 +89,9 @@ struct ConnectionCounters {
 //
 // Threads: the owner thread calls Start and Stop; every other operation may be called from any
 // thread at any time. libmicrohttpd answers each connection on a thread of its own, which takes
-// mutex_ for the tree, the log, the faults and the settings. Waits inside a reply (delays,
-// stalls) end at once when Stop is called, so Stop never waits for a fault to run out.
+// mutex_ for the tree, the log, the faults and the settings, and video_mutex_ for /video.jpg.
+// Waits inside a reply (delays, stalls, jitter) end at once when Stop is called, so Stop never
+// waits for a fault to run out.
 //
 // RTSP (off unless SetRtspSettings enables it) runs beside HTTP on the same address: see
 // RtspServer for its threads and MediaSession for the media. Its counters, logs and media faults
@@ -242,8 +243,8 @@ class Simulator {
   RtspSettings rtsp_settings_;               // guarded by mutex_
   std::chrono::steady_clock::time_point down_until_;  // guarded by mutex_
 
-  // /video.jpg has a lock of its own, so that encoding a loop holds up no other path; it is never
-  // held together with mutex_.
+  // /video.jpg's state has a lock of its own, never held together with mutex_ (AnswerVideo takes
+  // them in turn).
   mutable std::mutex video_mutex_;
   VideoJpegStream video_;                   // guarded by video_mutex_
   std::deque<ServedPicture> served_;        // guarded by video_mutex_
