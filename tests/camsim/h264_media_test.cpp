@@ -266,7 +266,7 @@ TEST(MediaFaultTest, PacketFilterCountsAndSeeds) {
   std::vector<int> dropped;
   std::vector<int> duplicated;
   for (int n = 1; n <= 12; ++n) {
-    const PacketFate fate = every.Next(loss);
+    const PacketFate fate = every.Next(loss, {});
     if (fate.drop) dropped.push_back(n);
     if (fate.duplicate) duplicated.push_back(n);
   }
@@ -277,14 +277,14 @@ TEST(MediaFaultTest, PacketFilterCountsAndSeeds) {
   PacketFaultFilter padded;
   const std::vector<MediaFault> pad = {*ParseMediaFault("pad:3", nullptr), *ParseMediaFault("duplicate:2", nullptr)};
   std::vector<int> octets;
-  for (int n = 1; n <= 7; ++n) octets.push_back(padded.Next(pad).padding);
+  for (int n = 1; n <= 7; ++n) octets.push_back(padded.Next(pad, {}).padding);
   EXPECT_EQ(octets, (std::vector<int>{1, 2, 3, 1, 2, 3, 1}));
 
   auto draws = [](const char* text) {
     PacketFaultFilter filter;
     const std::vector<MediaFault> faults = {*ParseMediaFault(text, nullptr)};
     std::vector<bool> fates;
-    for (int n = 0; n < 1000; ++n) fates.push_back(filter.Next(faults).drop);
+    for (int n = 0; n < 1000; ++n) fates.push_back(filter.Next(faults, {}).drop);
     return fates;
   };
   EXPECT_EQ(draws("loss:20%:9"), draws("loss:20%:9"));

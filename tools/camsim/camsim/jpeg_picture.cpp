@@ -23,13 +23,13 @@ void OnJpegError(j_common_ptr info) {
   std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
 }
 
-void FillRow(int y, int width, int height, std::vector<JSAMPLE>* row) {
+void FillRow(int y, int width, int height, int shift, std::vector<JSAMPLE>* row) {
   static constexpr unsigned char kBars[8][3] = {{235, 235, 235}, {235, 235, 16}, {16, 235, 235},
                                                 {16, 235, 16},   {235, 16, 235}, {235, 16, 16},
                                                 {16, 16, 235},   {16, 16, 16}};
   const int ramp = 255 * y / (height > 1 ? height - 1 : 1);
   for (int x = 0; x < width; ++x) {
-    const int bar = x * 8 / width;
+    const int bar = ((x - shift) % width + width) % width * 8 / width;
     for (int c = 0; c < 3; ++c) {
       // The lower quarter is a grey ramp, so the picture has both edges and smooth areas.
       const int value = y * 4 >= height * 3 ? ramp : kBars[bar][c];
@@ -40,7 +40,9 @@ void FillRow(int y, int width, int height, std::vector<JSAMPLE>* row) {
 
 }  // namespace
 
-std::string EncodeTestPicture(int width, int height, int quality) {
+std::string EncodeTestPicture(const JpegEncoding& encoding) {
+  const int width = encoding.width;
+  const int height = encoding.height;
   if (width < 1 || height < 1 || width > kMaxDimension || height > kMaxDimension) return {};
   std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
   jpeg_compress_struct info{};
@@ -62,10 +64,16 @@ std::string EncodeTestPicture(int width, int height, int quality) {
   info.input_components = 3;
   info.in_color_space = JCS_RGB;
   jpeg_set_defaults(&info);
+  const int quality = encoding.quality;
   jpeg_set_quality(&info, quality < 1 ? 1 : (quality > 100 ? 100 : quality), TRUE);
+  // The standard Huffman tables, which a receiver of RFC 2435 payloads assumes.
+  info.optimize_coding = FALSE;
+  info.comp_info[0].h_samp_factor = 2;
+  info.comp_info[0].v_samp_factor = encoding.luma_2x1 ? 1 : 2;
+  info.restart_interval = encoding.restart_interval;
   jpeg_start_compress(&info, TRUE);
   while (info.next_scanline < info.image_height) {
-    FillRow(static_cast<int>(info.next_scanline), width, height, &row);
+    FillRow(static_cast<int>(info.next_scanline), width, height, encoding.shift, &row);
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&info, rows, 1);
   }
@@ -74,6 +82,14 @@ std::string EncodeTestPicture(int width, int height, int quality) {
   jpeg_destroy_compress(&info);
   std::free(buffer);
   return picture;
+}
+
+std::string EncodeTestPicture(int width, int height, int quality) {
+  JpegEncoding encoding;
+  encoding.width = width;
+  encoding.height = height;
+  encoding.quality = quality;
+  return EncodeTestPicture(encoding);
 }
 
 }  // namespace camsim
