@@ -242,7 +242,8 @@ TEST(RtspMessageTest, StreamUrlsAndBase64) {
 TEST(MediaFaultTest, TextFormsRoundTripAndBadOnesAreRefused) {
   for (const char* text : {"loss:5%:42", "loss:every:10", "reorder:7", "duplicate:3",
                            "media-stall:500", "restart:2000", "rtsp-stall:DESCRIBE:300:2",
-                           "rtsp-stall:*:100", "pad:1", "pad:255"}) {
+                           "rtsp-stall:*:100", "pad:1", "pad:255", "drop-packet:3:0",
+                           "drop-packet:0:last"}) {
     std::string error;
     const std::optional<MediaFault> fault = ParseMediaFault(text, &error);
     ASSERT_TRUE(fault) << text << ": " << error;
@@ -253,7 +254,8 @@ TEST(MediaFaultTest, TextFormsRoundTripAndBadOnesAreRefused) {
   for (const char* text : {"loss", "loss:5", "loss:101%", "loss:every:0", "reorder:", "reorder:x",
                            "duplicate:1:2", "media-stall:-5", "restart", "rtsp-stall:PLAY",
                            "rtsp-stall::100", "rtsp-stall:PLAY:100:0", "burst:3", "pad", "pad:0",
-                           "pad:256", "pad:4:1"}) {
+                           "pad:256", "pad:4:1", "drop-packet:1", "drop-packet:-1:0",
+                           "drop-packet:1:first", "drop-packet:1:2:3"}) {
     EXPECT_FALSE(ParseMediaFault(text, nullptr)) << text;
   }
   EXPECT_FALSE(IsMediaFaultText("delay:params/*:500"));
