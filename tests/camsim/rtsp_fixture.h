@@ -49,7 +49,8 @@ inline std::optional<PlayedSession> PlaySession(const camsim::Simulator& simulat
       client.Exchange(requests.Setup(2, udp.rtp_port(), udp.rtcp_port()), kGenerousWait);
   if (!describe || describe->status != 200 || !setup || setup->status != 200) return std::nullopt;
   const std::string session = setup->SessionId();
-  const std::optional<RtspResponse> play = client.Exchange(requests.Play(3, session), kGenerousWait);
+  const std::optional<RtspResponse> play =
+      client.Exchange(requests.Play(3, session), kGenerousWait);
   if (!play || play->status != 200) return std::nullopt;
   PlayedSession played;
   played.sdp = describe->body;

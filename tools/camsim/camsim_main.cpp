@@ -114,7 +114,8 @@ int main(int argc, char** argv) {
   app.add_flag("--stap-a", rtsp.stap_a_parameter_sets,
                "Send the parameter sets (SPS, PPS, SEI) as one STAP-A packet");
   app.add_option("--max-payload", rtsp.max_payload,
-                 "Largest RTP payload in bytes; larger NAL units go as FU-A fragments")
+                 "Largest RTP payload in bytes; larger NAL units go as FU-A fragments, JPEG scan\n"
+                 "data and MPEG-4 pictures over several packets")
       ->check(CLI::Range(16, 65000))
       ->capture_default_str();
   app.add_option("--clip", clip,

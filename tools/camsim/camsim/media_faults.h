@@ -81,9 +81,8 @@ class PacketFaultFilter {
 };
 
 // The media faults in force. Loss, reorder, duplicate, pad, drop-packet and reply-stall faults
-// stay until Clear;
-// a stall applies from the moment it is added; a restart is carried out by the simulator and
-// not kept. Thread-safe.
+// stay until Clear; a stall applies from the moment it is added; a restart is carried out by the
+// simulator and not kept. Thread-safe.
 class MediaFaultSet {
  public:
   void Add(const MediaFault& fault);
@@ -91,8 +90,7 @@ class MediaFaultSet {
   // The kept faults, for listing.
   std::vector<MediaFault> List() const;
   // Loss, reorder, duplicate, pad and drop-packet faults; a counter that changes with them lets a
-  // media thread
-  // skip copying when nothing changed.
+  // media thread skip copying when nothing changed.
   std::vector<MediaFault> PacketFaults() const;
   std::uint64_t version() const;
   // Until when media is stalled; a time in the past when it is not.

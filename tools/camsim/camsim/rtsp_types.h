@@ -47,7 +47,9 @@ struct RtspSettings {
   // headers of later replies carry the bare id.
   bool timeout_in_setup_only = false;
   bool stap_a_parameter_sets = false;
-  std::size_t max_payload = 1400;  // RTP payload bytes; larger NAL units go in FU-A fragments
+  // RTP payload bytes: larger NAL units go in FU-A fragments, JPEG scan data and MPEG-4 pictures
+  // are split over several packets.
+  std::size_t max_payload = 1400;
   std::string clip_path;           // empty: the default clip
   MjpegSettings mjpeg;
   // MPEG-4 (RFC 3016): the configuration header goes before every intra picture, in the
@@ -103,8 +105,8 @@ struct SentFrame {
   std::uint32_t rtp_time = 0;
   bool idr = false;             // an IDR or intra picture; every JPEG picture
   bool parameter_sets = false;  // H.264 parameter sets, or an MPEG-4 header in a packet of its own
-  // The bytes a receiver rebuilds: H.264, the sum of (3-byte start code + NAL unit size);
-  // Motion-JPEG, the JPEG picture; MPEG-4, the unit's bytes (header included).
+  // Its length: H.264, what a receiver rebuilds, the sum of (3-byte start code + NAL unit size);
+  // Motion-JPEG, the JPEG picture as encoded; MPEG-4, the unit's bytes, header included.
   std::size_t annexb_length = 0;
   std::uint16_t first_sequence = 0;  // RTP sequence numbers of its first and last packet
   std::uint16_t last_sequence = 0;
