@@ -57,12 +57,13 @@ bool Mpeg4Clip::Parse(std::string_view stream, std::string* error) {
   if (codes.empty() || codes[0].offset != 0 || codes[0].value != kSequenceStart) {
     return fail("not an MPEG-4 visual stream (no visual object sequence start code first)");
   }
-  // Where the bytes from `begin` end: the picture in progress or a configuration header.
+  // The bytes since the last boundary are a picture (from its GOV or VOP start code) or a
+  // configuration header; finish ends whichever it is at a boundary.
   std::optional<std::size_t> picture_begin;
   std::optional<std::size_t> header_begin = 0;
   bool picture_has_vop = false;
   std::string_view first_config;
-  auto close = [&](std::size_t end) -> bool {
+  auto finish = [&](std::size_t end) -> bool {
     if (picture_begin) {
       const std::string_view bytes = stream.substr(*picture_begin, end - *picture_begin);
       if (!picture_has_vop) return false;  // a GOV without a picture
@@ -91,23 +92,23 @@ bool Mpeg4Clip::Parse(std::string_view stream, std::string* error) {
     const StartCode code = codes[i];
     bool ok = true;
     if (code.value == kSequenceStart) {
-      ok = close(code.offset);
+      ok = finish(code.offset);
       header_begin = code.offset;
     } else if (code.value == kSequenceEnd) {
-      ok = close(code.offset);
+      ok = finish(code.offset);
     } else if (code.value == kGovStart) {
-      ok = close(code.offset);
+      ok = finish(code.offset);
       picture_begin = code.offset;
     } else if (code.value == kVopStart) {
       if (!picture_begin || picture_has_vop) {
-        ok = close(code.offset);
+        ok = finish(code.offset);
         picture_begin = code.offset;
       }
       picture_has_vop = true;
     }
     if (!ok) return fail("a GOV without a picture, or a configuration header that changes");
   }
-  if (!close(stream.size())) {
+  if (!finish(stream.size())) {
     return fail("a GOV without a picture, or a configuration header that changes");
   }
   config_ = std::string(first_config);
