@@ -306,14 +306,8 @@ TEST(DropPacketTest, DropsTheNamedPacketOfEachStream) {
   const std::string address = "127.0.0.42";
   for (const char* stream : {"h264", "mjpeg", "mpeg4"}) {
     SCOPED_TRACE(stream);
-    camsim::RtspSettings settings;
-    settings.enabled = true;
-    settings.port = 0;
     camsim::Simulator simulator;
-    std::string error;
-    ASSERT_TRUE(simulator.LoadProfileFile(ProfilePath("ptz_dome"), &error)) << error;
-    simulator.SetRtspSettings(settings);
-    ASSERT_TRUE(simulator.Start(address, 0, &error)) << error;
+    ASSERT_TRUE(StartWithRtsp(simulator, address, {}));
     simulator.AddMediaFault(Fault("drop-packet:1:1"));
     simulator.AddMediaFault(Fault("drop-packet:2:last"));
     // Markers arrive for frames 0, 1, 3 and 4; frame 2 loses its own.

@@ -93,15 +93,10 @@ TEST(Mpeg4StreamTest, HeaderBeforeEachIntraPictureInBothPlacements) {
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.label);
     camsim::RtspSettings settings;
-    settings.enabled = true;
-    settings.port = 0;
     settings.max_payload = row.max_payload;
     settings.mpeg4_header_own_packet = row.own_packet;
     camsim::Simulator simulator;
-    std::string error;
-    ASSERT_TRUE(simulator.LoadProfileFile(ProfilePath("ptz_dome"), &error)) << error;
-    simulator.SetRtspSettings(settings);
-    ASSERT_TRUE(simulator.Start(address, 0, &error)) << error;
+    ASSERT_TRUE(StartWithRtsp(simulator, address, settings));
     const std::optional<PlayedSession> played = PlaySession(simulator, address, "mpeg4", kPictures);
     ASSERT_TRUE(played);
     EXPECT_NE(played->sdp.find("m=video 0 RTP/AVP 96\r\na=rtpmap:96 MP4V-ES/90000\r\n"

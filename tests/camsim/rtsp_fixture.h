@@ -25,6 +25,21 @@ inline const camsim::H264Clip& DefaultClip() {
   return clip;
 }
 
+// Starts simulator with the ptz_dome profile and RTSP with settings on free ports of address.
+inline ::testing::AssertionResult StartWithRtsp(camsim::Simulator& simulator,
+                                                const std::string& address,
+                                                camsim::RtspSettings settings) {
+  settings.enabled = true;
+  settings.port = 0;
+  simulator.SetRtspSettings(settings);
+  std::string error;
+  if (simulator.LoadProfileFile(ProfilePath("ptz_dome"), &error) &&
+      simulator.Start(address, 0, &error)) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << error;
+}
+
 // One session as both ends saw it.
 struct PlayedSession {
   std::string sdp;
