@@ -242,7 +242,8 @@ TEST(RtspMessageTest, StreamUrlsAndBase64) {
 TEST(MediaFaultTest, TextFormsRoundTripAndBadOnesAreRefused) {
   for (const char* text : {"loss:5%:42", "loss:every:10", "reorder:7", "duplicate:3",
                            "media-stall:500", "restart:2000", "rtsp-stall:DESCRIBE:300:2",
-                           "rtsp-stall:*:100", "pad:1", "pad:255"}) {
+                           "rtsp-stall:*:100", "pad:1", "pad:255", "drop-packet:3:0",
+                           "drop-packet:0:last"}) {
     std::string error;
     const std::optional<MediaFault> fault = ParseMediaFault(text, &error);
     ASSERT_TRUE(fault) << text << ": " << error;
@@ -253,7 +254,8 @@ TEST(MediaFaultTest, TextFormsRoundTripAndBadOnesAreRefused) {
   for (const char* text : {"loss", "loss:5", "loss:101%", "loss:every:0", "reorder:", "reorder:x",
                            "duplicate:1:2", "media-stall:-5", "restart", "rtsp-stall:PLAY",
                            "rtsp-stall::100", "rtsp-stall:PLAY:100:0", "burst:3", "pad", "pad:0",
-                           "pad:256", "pad:4:1"}) {
+                           "pad:256", "pad:4:1", "drop-packet:1", "drop-packet:-1:0",
+                           "drop-packet:1:first", "drop-packet:1:2:3"}) {
     EXPECT_FALSE(ParseMediaFault(text, nullptr)) << text;
   }
   EXPECT_FALSE(IsMediaFaultText("delay:params/*:500"));
@@ -266,7 +268,7 @@ TEST(MediaFaultTest, PacketFilterCountsAndSeeds) {
   std::vector<int> dropped;
   std::vector<int> duplicated;
   for (int n = 1; n <= 12; ++n) {
-    const PacketFate fate = every.Next(loss);
+    const PacketFate fate = every.Next(loss, {});
     if (fate.drop) dropped.push_back(n);
     if (fate.duplicate) duplicated.push_back(n);
   }
@@ -277,14 +279,14 @@ TEST(MediaFaultTest, PacketFilterCountsAndSeeds) {
   PacketFaultFilter padded;
   const std::vector<MediaFault> pad = {*ParseMediaFault("pad:3", nullptr), *ParseMediaFault("duplicate:2", nullptr)};
   std::vector<int> octets;
-  for (int n = 1; n <= 7; ++n) octets.push_back(padded.Next(pad).padding);
+  for (int n = 1; n <= 7; ++n) octets.push_back(padded.Next(pad, {}).padding);
   EXPECT_EQ(octets, (std::vector<int>{1, 2, 3, 1, 2, 3, 1}));
 
   auto draws = [](const char* text) {
     PacketFaultFilter filter;
     const std::vector<MediaFault> faults = {*ParseMediaFault(text, nullptr)};
     std::vector<bool> fates;
-    for (int n = 0; n < 1000; ++n) fates.push_back(filter.Next(faults).drop);
+    for (int n = 0; n < 1000; ++n) fates.push_back(filter.Next(faults, {}).drop);
     return fates;
   };
   EXPECT_EQ(draws("loss:20%:9"), draws("loss:20%:9"));

@@ -302,5 +302,36 @@ TEST(RtspStartTest, FailsCleanlyWithoutAClipOrAPort) {
   holder.Stop();
 }
 
+TEST(DropPacketTest, DropsTheNamedPacketOfEachStream) {
+  const std::string address = "127.0.0.42";
+  for (const char* stream : {"h264", "mjpeg", "mpeg4"}) {
+    SCOPED_TRACE(stream);
+    camsim::Simulator simulator;
+    ASSERT_TRUE(StartWithRtsp(simulator, address, {}));
+    simulator.AddMediaFault(Fault("drop-packet:1:1"));
+    simulator.AddMediaFault(Fault("drop-packet:2:last"));
+    // Markers arrive for frames 0, 1, 3 and 4; frame 2 loses its own.
+    const std::optional<PlayedSession> played = PlaySession(simulator, address, stream, 4);
+    ASSERT_TRUE(played);
+    const std::vector<camsim::SentFrame>& frames = played->frames;
+    ASSERT_GE(frames.size(), 5u);
+    ASSERT_GE(frames[1].packets, 2u);
+    ASSERT_GE(frames[2].packets, 2u);
+    std::vector<std::uint16_t> expected;
+    const auto end = static_cast<std::uint16_t>(frames[4].last_sequence + 1);
+    for (std::uint16_t s = frames[0].first_sequence; s != end; ++s) {
+      if (s != static_cast<std::uint16_t>(frames[1].first_sequence + 1) &&
+          s != frames[2].last_sequence) {
+        expected.push_back(s);
+      }
+    }
+    std::vector<std::uint16_t> received;
+    for (const RtpView& packet : played->packets) received.push_back(packet.sequence);
+    EXPECT_EQ(received, expected);
+    EXPECT_EQ(simulator.RtspStats().packets_dropped, 2u);
+    simulator.Stop();
+  }
+}
+
 }  // namespace
 }  // namespace camsim_test

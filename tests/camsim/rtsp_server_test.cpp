@@ -210,8 +210,8 @@ TEST_F(RtspTest, EchoesCSeqAndRefusesWhatItDoesNotServe) {
       {requests_.Options(79, "abc"), 454},
       {"DESCRIBE " + base + "2/h264/1 RTSP/1.0\r\nCSeq: 80\r\n\r\n", 404},
       {"DESCRIBE " + base + "0/h264/1 RTSP/1.0\r\nCSeq: 81\r\n\r\n", 404},
-      {"DESCRIBE " + base + "1/mjpeg/1 RTSP/1.0\r\nCSeq: 82\r\n\r\n", 415},
-      {"DESCRIBE " + base + "1/mpeg4/1 RTSP/1.0\r\nCSeq: 83\r\n\r\n", 415},
+      {"DESCRIBE " + base + "2/mjpeg/1 RTSP/1.0\r\nCSeq: 82\r\n\r\n", 404},
+      {"DESCRIBE " + base + "2/mpeg4/1 RTSP/1.0\r\nCSeq: 83\r\n\r\n", 404},
       {"DESCRIBE " + base + "1/h265/1 RTSP/1.0\r\nCSeq: 84\r\n\r\n", 404},
       {"DESCRIBE rtsp://127.0.0.104/live.sdp RTSP/1.0\r\nCSeq: 85\r\n\r\n", 404},
       {"SETUP " + base + "1/h264/1 RTSP/1.0\r\nCSeq: 86\r\nTransport: RTP/AVP;unicast;"
@@ -220,8 +220,8 @@ TEST_F(RtspTest, EchoesCSeqAndRefusesWhatItDoesNotServe) {
        "unicast\r\n\r\n", 461},
       {"SETUP " + base + "1/h264/1/trackID=1 RTSP/1.0\r\nCSeq: 88\r\nTransport: RTP/AVP/TCP;"
        "interleaved=0-1\r\n\r\n", 461},
-      {"SETUP " + base + "1/mjpeg/1/trackID=1 RTSP/1.0\r\nCSeq: 89\r\nTransport: RTP/AVP;"
-       "unicast;client_port=5000-5001\r\n\r\n", 415},
+      {"SETUP " + base + "1/mjpeg/1 RTSP/1.0\r\nCSeq: 89\r\nTransport: RTP/AVP;"
+       "unicast;client_port=5000-5001\r\n\r\n", 404},
       {"PAUSE " + base + "1/h264/1 RTSP/1.0\r\nCSeq: 90\r\nSession: 12345678\r\n\r\n", 501},
       {"RECORD " + base + "1/h264/1 RTSP/1.0\r\nCSeq: 91\r\n\r\n", 501},
       {"DESCRIBE " + base + "1/h264/1 RTSP/2.0\r\nCSeq: 92\r\n\r\n", 505},

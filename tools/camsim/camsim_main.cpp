@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "camsim/faults.h"
+#include "camsim/jpeg_clip.h"
+#include "camsim/jpeg_picture.h"
 #include "camsim/media_faults.h"
 #include "camsim/simulator.h"
 
@@ -44,8 +46,9 @@ int main(int argc, char** argv) {
       "/camsim/video?mode=&fps=&jitter=&seed=&width=&height=&quality= (/video.jpg settings).\n"
       "/video.jpg is a moving camera: a loop of 25 distinct frames, the current one changing at\n"
       "--fps, laid into reply bodies as --video-mode says.\n"
-      "RTSP on --rtsp-port: rtsp://ADDR:PORT/VideoInput/N/h264/1 (DESCRIBE, SETUP, PLAY, OPTIONS,\n"
-      "TEARDOWN), the H.264 clip in a loop over RTP/UDP with RTCP sender reports."};
+      "RTSP on --rtsp-port: rtsp://ADDR:PORT/VideoInput/N/h264|mjpeg|mpeg4/1 (DESCRIBE, SETUP,\n"
+      "PLAY, OPTIONS, TEARDOWN): the H.264 clip, Motion-JPEG pictures encoded at start (RFC 2435)\n"
+      "or the MPEG-4 clip (RFC 3016), in a loop over RTP/UDP with RTCP sender reports."};
   std::string profile;
   std::string address = "127.0.0.1";
   std::uint16_t port = 80;
@@ -60,6 +63,7 @@ int main(int argc, char** argv) {
   camsim::RtspSettings rtsp;
   bool no_timeout_announce = false;
   std::string clip;
+  std::string mjpeg_size = "640x480";
 
   app.add_option("--profile", profile,
                  "Profile file in the camera's reply format (key=value lines with optional\n"
@@ -128,19 +132,59 @@ int main(int argc, char** argv) {
   app.add_flag("--stap-a", rtsp.stap_a_parameter_sets,
                "Send the parameter sets (SPS, PPS, SEI) as one STAP-A packet");
   app.add_option("--max-payload", rtsp.max_payload,
-                 "Largest RTP payload in bytes; larger NAL units go as FU-A fragments")
+                 "Largest RTP payload in bytes; larger NAL units go as FU-A fragments, JPEG scan\n"
+                 "data and MPEG-4 pictures over several packets")
       ->check(CLI::Range(16, 65000))
       ->capture_default_str();
   app.add_option("--clip", clip,
                  "H.264 Annex B clip to stream, or \"8m\" for the built 8 Mbit/s 1280x720 clip\n"
                  "(default: the built 640x480 clip)");
+  app.add_option("--mjpeg-type", rtsp.mjpeg.type,
+                 "RFC 2435 type of the Motion-JPEG stream: 0 (4:2:2), 1 (4:2:0), 64 or 65 (the\n"
+                 "same with restart markers; every packet carries the restart header)")
+      ->check(CLI::IsMember({0, 1, 64, 65}))
+      ->capture_default_str();
+  app.add_option("--mjpeg-q", rtsp.mjpeg.q,
+                 "Q of the Motion-JPEG stream: 1-99 encodes with libjpeg's tables for that quality\n"
+                 "and sends no tables; 128-255 encodes at --mjpeg-table-quality and sends the\n"
+                 "tables in the first packet of every frame")
+      ->check(CLI::Range(1, 99) | CLI::Range(128, 255))
+      ->capture_default_str();
+  app.add_option("--mjpeg-table-quality", rtsp.mjpeg.table_quality,
+                 "libjpeg quality of the pictures when Q is 128 or more")
+      ->check(CLI::Range(1, 100))
+      ->capture_default_str();
+  app.add_flag("--mjpeg-tables-once", rtsp.mjpeg.tables_once,
+               "With Q of 128 or more, send the tables in the session's first frame only; later\n"
+               "frames send the table length 0");
+  app.add_option("--mjpeg-size", mjpeg_size,
+                 "Motion-JPEG picture size WIDTHxHEIGHT, each a multiple of 16 up to 2032")
+      ->capture_default_str();
+  app.add_option("--mjpeg-restart-interval", rtsp.mjpeg.restart_interval,
+                 "MCUs between restart markers for types 64 and 65")
+      ->check(CLI::Range(1, 65535))
+      ->capture_default_str();
+  app.add_flag("--mpeg4-header-packet", rtsp.mpeg4_header_own_packet,
+               "Send the MPEG-4 configuration header before each intra picture in a packet of its\n"
+               "own (no marker) instead of in the picture's first packet");
+  app.add_option("--mpeg4-clip", rtsp.mpeg4_clip_path,
+                 "MPEG-4 visual elementary stream to send (default: the built 352x288 clip)");
   app.add_option("--frame-log", rtsp.frame_log_path,
                  "Write one line per access unit sent: index session rtp_ts idr header length\n"
-                 "marker_time_ns (header: a parameter-set unit; length: Annex B bytes with 3-byte\n"
-                 "start codes; marker_time_ns: system clock when its last packet left)");
+                 "marker_time_ns (header: a parameter-set or configuration header unit; length:\n"
+                 "H.264 Annex B bytes with 3-byte start codes, the JPEG picture's bytes, the MPEG-4\n"
+                 "unit's bytes; marker_time_ns: system clock when its last packet left)");
   CLI11_PARSE(app, argc, argv);
 
   auth.mode = *camsim::ParseAuthMode(auth_mode);
+  if (std::sscanf(mjpeg_size.c_str(), "%dx%d", &rtsp.mjpeg.width, &rtsp.mjpeg.height) != 2) {
+    std::fprintf(stderr, "camsim: --mjpeg-size %s: expected WIDTHxHEIGHT\n", mjpeg_size.c_str());
+    return 2;
+  }
+  if (const std::string wrong = camsim::JpegClip::CheckSettings(rtsp.mjpeg); !wrong.empty()) {
+    std::fprintf(stderr, "camsim: Motion-JPEG: %s\n", wrong.c_str());
+    return 2;
+  }
   camsim::Simulator simulator;
   std::string error;
   if (!simulator.LoadProfileFile(ResolveProfile(profile), &error)) {

@@ -1,14 +1,11 @@
 #include "camsim/h264_clip.h"
 
-#include <fstream>
-#include <iterator>
+#include "camsim/media_source.h"
 
 namespace camsim {
 namespace {
 
 constexpr std::size_t kStartCodeLength = 3;
-// A clip larger than this is no test clip; refusing it keeps a wrong path from eating memory.
-constexpr std::size_t kMaxClipBytes = 256u << 20;
 
 // first_mb_in_slice is the first ue(v) field of the slice header: a leading 1 bit codes 0.
 bool StartsPicture(std::string_view slice) {
@@ -46,24 +43,8 @@ std::vector<std::string> SplitAnnexB(std::string_view stream) {
 }
 
 bool H264Clip::LoadFile(const std::string& path, std::string* error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    if (error) *error = "cannot open the clip " + path;
-    return false;
-  }
-  file.seekg(0, std::ios::end);
-  const std::streamoff size = file.tellg();
-  if (size < 0 || static_cast<std::size_t>(size) > kMaxClipBytes) {
-    if (error) *error = "the clip " + path + " is unreadable or too large";
-    return false;
-  }
-  file.seekg(0);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  file.read(bytes.data(), size);
-  if (!file) {
-    if (error) *error = "cannot read the clip " + path;
-    return false;
-  }
+  std::string bytes;
+  if (!ReadClipFile(path, &bytes, error)) return false;
   std::string why;
   if (!Parse(bytes, &why)) {
     if (error) *error = path + ": " + why;

@@ -1,6 +1,9 @@
 #include "camsim/h264_packetizer.h"
 
 #include <algorithm>
+#include <cstdio>
+
+#include "camsim/rtsp_message.h"
 
 namespace camsim {
 namespace {
@@ -30,20 +33,6 @@ void AppendFragments(const std::string& nal, std::size_t max_payload,
 }
 
 }  // namespace
-
-std::string RtpHeader(bool marker, std::uint8_t payload_type, std::uint16_t sequence_number,
-                      std::uint32_t time_stamp, std::uint32_t ssrc) {
-  std::string header(kRtpHeaderSize, '\0');
-  header[0] = static_cast<char>(0x80);
-  header[1] = static_cast<char>((marker ? 0x80 : 0) | (payload_type & 0x7F));
-  header[2] = static_cast<char>(sequence_number >> 8);
-  header[3] = static_cast<char>(sequence_number);
-  for (int i = 0; i < 4; ++i) {
-    header[4 + i] = static_cast<char>(time_stamp >> (24 - 8 * i));
-    header[8 + i] = static_cast<char>(ssrc >> (24 - 8 * i));
-  }
-  return header;
-}
 
 std::vector<std::string> PacketizeUnit(const ClipUnit& unit, std::size_t max_payload,
                                        bool stap_a) {
@@ -82,6 +71,37 @@ std::vector<std::string> PacketizeUnit(const ClipUnit& unit, std::size_t max_pay
     }
   }
   return payloads;
+}
+
+H264Packetizer::H264Packetizer(std::shared_ptr<const H264Clip> clip, std::size_t max_payload,
+                               bool stap_a)
+    : clip_(std::move(clip)), max_payload_(max_payload), stap_a_(stap_a) {}
+
+PacketizedUnit H264Packetizer::Packetize(std::size_t unit, std::uint64_t) const {
+  const ClipUnit& clip_unit = clip_->units()[unit];
+  PacketizedUnit packetized;
+  packetized.payloads = PacketizeUnit(clip_unit, max_payload_, stap_a_);
+  packetized.parameter_sets = clip_unit.parameter_sets;
+  packetized.idr = clip_unit.idr;
+  packetized.clip_unit = unit;
+  packetized.length = clip_unit.AnnexBLength();
+  return packetized;
+}
+
+std::string H264Packetizer::SdpSessionName() const { return "Camera H.264 stream"; }
+
+std::string H264Packetizer::SdpMedia() const {
+  const std::string& sps = clip_->sps();
+  char profile[7] = "42e01f";
+  if (sps.size() >= 4) {
+    std::snprintf(profile, sizeof(profile), "%02x%02x%02x", static_cast<unsigned char>(sps[1]),
+                  static_cast<unsigned char>(sps[2]), static_cast<unsigned char>(sps[3]));
+  }
+  return "m=video 0 RTP/AVP 96\r\n"
+         "a=rtpmap:96 H264/90000\r\n"
+         "a=fmtp:96 packetization-mode=1;profile-level-id=" + std::string(profile) +
+         ";sprop-parameter-sets=" + Base64(sps) + "," + Base64(clip_->pps()) + "\r\n"
+         "a=framerate:" + std::to_string(H264Clip::kFrameRate) + "\r\n";
 }
 
 }  // namespace camsim

@@ -2,11 +2,10 @@
 
 #include <jpeglib.h>
 
-#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
 namespace camsim {
@@ -25,7 +24,12 @@ void OnJpegError(j_common_ptr info) {
   std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
 }
 
-void FillRow(int y, int width, int height, int frame, int frames, std::vector<JSAMPLE>* row) {
+void FillRow(int y, const JpegEncoding& encoding, std::vector<JSAMPLE>* row) {
+  const int width = encoding.width;
+  const int height = encoding.height;
+  const int shift = encoding.shift;
+  const int frame = encoding.loop_frame;
+  const int frames = encoding.loop_frames;
   static constexpr unsigned char kBars[8][3] = {{235, 235, 235}, {235, 235, 16}, {16, 235, 235},
                                                 {16, 235, 16},   {235, 16, 235}, {235, 16, 16},
                                                 {16, 16, 235},   {16, 16, 16}};
@@ -34,19 +38,22 @@ void FillRow(int y, int width, int height, int frame, int frames, std::vector<JS
   const int band_start = frames > 0 ? frame * width / frames : width;
   const int band_end = frames > 0 ? std::max(band_start + 1, (frame + 1) * width / frames) : width;
   for (int x = 0; x < width; ++x) {
-    const int bar = x * 8 / width;
+    const int bar = ((x - shift) % width + width) % width * 8 / width;
     const bool inverted = x >= band_start && x < band_end;
     for (int c = 0; c < 3; ++c) {
       // The lower quarter is a grey ramp, so the picture has both edges and smooth areas.
-      const int value = y * 4 >= height * 3 ? ramp : kBars[bar][c];
-      (*row)[static_cast<std::size_t>(x * 3 + c)] =
-          static_cast<JSAMPLE>(inverted ? 255 - value : value);
+      int value = y * 4 >= height * 3 ? ramp : kBars[bar][c];
+      if (inverted) value = 255 - value;
+      (*row)[static_cast<std::size_t>(x * 3 + c)] = static_cast<JSAMPLE>(value);
     }
   }
 }
 
-// frames 0: the still test picture; else frame `frame` of a loop of `frames`.
-std::string Encode(int width, int height, int quality, int frame, int frames) {
+}  // namespace
+
+std::string EncodeTestPicture(const JpegEncoding& encoding) {
+  const int width = encoding.width;
+  const int height = encoding.height;
   if (width < 1 || height < 1 || width > kMaxDimension || height > kMaxDimension) return {};
   std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
   jpeg_compress_struct info{};
@@ -68,18 +75,24 @@ std::string Encode(int width, int height, int quality, int frame, int frames) {
   info.input_components = 3;
   info.in_color_space = JCS_RGB;
   jpeg_set_defaults(&info);
+  const int quality = encoding.quality;
   jpeg_set_quality(&info, quality < 1 ? 1 : (quality > 100 ? 100 : quality), TRUE);
+  // The standard Huffman tables, which a receiver of RFC 2435 payloads assumes.
+  info.optimize_coding = FALSE;
+  info.comp_info[0].h_samp_factor = 2;
+  info.comp_info[0].v_samp_factor = encoding.luma_2x1 ? 1 : 2;
+  info.restart_interval = encoding.restart_interval;
   jpeg_start_compress(&info, TRUE);
-  if (frames > 0) {
+  if (encoding.loop_frames > 0) {
     // The frame number in a comment keeps the frames' bytes distinct even when the pictures are
     // too small for the band to tell them apart.
     const std::string comment =
-        "camsim frame " + std::to_string(frame) + "/" + std::to_string(frames);
+        "camsim frame " + std::to_string(encoding.loop_frame) + "/" + std::to_string(encoding.loop_frames);
     jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(comment.data()),
                       static_cast<unsigned>(comment.size()));
   }
   while (info.next_scanline < info.image_height) {
-    FillRow(static_cast<int>(info.next_scanline), width, height, frame, frames, &row);
+    FillRow(static_cast<int>(info.next_scanline), encoding, &row);
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&info, rows, 1);
   }
@@ -90,16 +103,24 @@ std::string Encode(int width, int height, int quality, int frame, int frames) {
   return picture;
 }
 
-}  // namespace
-
 std::string EncodeTestPicture(int width, int height, int quality) {
-  return Encode(width, height, quality, 0, 0);
+  JpegEncoding encoding;
+  encoding.width = width;
+  encoding.height = height;
+  encoding.quality = quality;
+  return EncodeTestPicture(encoding);
 }
 
 std::vector<std::string> EncodeTestLoop(int width, int height, int quality, int frames) {
   std::vector<std::string> loop;
+  JpegEncoding encoding;
+  encoding.width = width;
+  encoding.height = height;
+  encoding.quality = quality;
+  encoding.loop_frames = frames;
   for (int frame = 0; frame < frames; ++frame) {
-    loop.push_back(Encode(width, height, quality, frame, frames));
+    encoding.loop_frame = frame;
+    loop.push_back(EncodeTestPicture(encoding));
     if (loop.back().empty()) return {};
   }
   return loop;

@@ -9,7 +9,7 @@
 namespace camsim {
 namespace {
 
-constexpr std::array<std::pair<MediaFaultKind, std::string_view>, 7> kKindNames = {{
+constexpr std::array<std::pair<MediaFaultKind, std::string_view>, 8> kKindNames = {{
     {MediaFaultKind::kLoss, "loss"},
     {MediaFaultKind::kReorder, "reorder"},
     {MediaFaultKind::kDuplicate, "duplicate"},
@@ -17,6 +17,7 @@ constexpr std::array<std::pair<MediaFaultKind, std::string_view>, 7> kKindNames 
     {MediaFaultKind::kRestart, "restart"},
     {MediaFaultKind::kReplyStall, "rtsp-stall"},
     {MediaFaultKind::kPad, "pad"},
+    {MediaFaultKind::kDropPacket, "drop-packet"},
 }};
 constexpr int kPercentScale = 100;
 // The padding count is one octet.
@@ -40,6 +41,9 @@ const char* const kMediaFaultHelp =
     "  duplicate:N             send every Nth packet twice\n"
     "  pad:N                   pad every packet with RTP padding of 1, 2, ... N octets (N up to\n"
     "                          255), then 1 again\n"
+    "  drop-packet:F:K         drop packet K (from 0) of frame F (from 0, header units\n"
+    "                          counted) of each session\n"
+    "  drop-packet:F:last      drop the last packet of frame F, the one with the marker bit\n"
     "  media-stall:MS          every session sends nothing for MS ms, then goes on\n"
     "  restart:MS              the camera restarts: RTSP sessions and connections drop, RTSP\n"
     "                          connections are refused and HTTP answers 503 for MS ms\n"
@@ -114,6 +118,22 @@ std::optional<MediaFault> ParseMediaFault(std::string_view text, std::string* er
       fault.octets = *octets;
       break;
     }
+    case MediaFaultKind::kDropPacket: {
+      constexpr const char* kForm =
+          "drop-packet is drop-packet:FRAME:PACKET or drop-packet:FRAME:last";
+      if (fields.size() != 3) return fail(kForm);
+      const std::optional<std::int64_t> frame = ParseFaultNumber(fields[1]);
+      if (!frame || *frame < 0) return fail(kForm);
+      fault.frame = *frame;
+      if (fields[2] == "last") {
+        fault.packet = kLastPacket;
+        break;
+      }
+      const std::optional<std::int64_t> packet = ParseFaultNumber(fields[2]);
+      if (!packet || *packet < 0 || *packet > kMaxCount) return fail(kForm);
+      fault.packet = static_cast<int>(*packet);
+      break;
+    }
     case MediaFaultKind::kStall:
     case MediaFaultKind::kRestart: {
       const std::optional<int> ms = positive(1, kMaxCount);
@@ -149,6 +169,9 @@ std::string FormatMediaFault(const MediaFault& fault) {
     case MediaFaultKind::kReorder:
     case MediaFaultKind::kDuplicate: return name + ":" + std::to_string(fault.every);
     case MediaFaultKind::kPad: return name + ":" + std::to_string(fault.octets);
+    case MediaFaultKind::kDropPacket:
+      return name + ":" + std::to_string(fault.frame) + ":" +
+             (fault.packet == kLastPacket ? std::string("last") : std::to_string(fault.packet));
     case MediaFaultKind::kStall:
     case MediaFaultKind::kRestart: return name + ":" + std::to_string(fault.ms);
     case MediaFaultKind::kReplyStall: {
@@ -160,7 +183,8 @@ std::string FormatMediaFault(const MediaFault& fault) {
   return name;
 }
 
-PacketFate PacketFaultFilter::Next(const std::vector<MediaFault>& faults) {
+PacketFate PacketFaultFilter::Next(const std::vector<MediaFault>& faults,
+                                   const PacketPlace& place) {
   ++count_;
   PacketFate fate;
   for (const MediaFault& fault : faults) {
@@ -181,6 +205,14 @@ PacketFate PacketFaultFilter::Next(const std::vector<MediaFault>& faults) {
       case MediaFaultKind::kDuplicate: fate.duplicate = fate.duplicate || nth; break;
       case MediaFaultKind::kPad:
         if (fault.octets > 0) fate.padding = static_cast<int>((count_ - 1) % static_cast<std::uint64_t>(fault.octets)) + 1;
+        break;
+      case MediaFaultKind::kDropPacket:
+        if (place.frame == static_cast<std::uint64_t>(fault.frame)) {
+          const bool hit = fault.packet == kLastPacket
+                               ? place.last
+                               : place.packet == static_cast<std::uint64_t>(fault.packet);
+          fate.drop = fate.drop || hit;
+        }
         break;
       default: break;
     }
@@ -219,7 +251,8 @@ std::vector<MediaFault> MediaFaultSet::PacketFaults() const {
   std::vector<MediaFault> packet_faults;
   for (const MediaFault& fault : faults_) {
     if (fault.kind == MediaFaultKind::kLoss || fault.kind == MediaFaultKind::kReorder ||
-        fault.kind == MediaFaultKind::kDuplicate || fault.kind == MediaFaultKind::kPad) {
+        fault.kind == MediaFaultKind::kDuplicate || fault.kind == MediaFaultKind::kPad ||
+        fault.kind == MediaFaultKind::kDropPacket) {
       packet_faults.push_back(fault);
     }
   }

@@ -21,7 +21,11 @@ enum class MediaFaultKind {
   kRestart,     // the camera restarts: sessions and connections drop, it is away for ms
   kReplyStall,  // the reply to an RTSP method waits ms before it goes out
   kPad,         // every packet carries RTP padding: 1, 2, ... octets up to `octets`, then 1 again
+  kDropPacket,  // one packet of one frame of every session is dropped
 };
+
+// MediaFault::packet for the last packet of a frame, the one with the marker bit.
+constexpr int kLastPacket = -1;
 
 struct MediaFault {
   MediaFaultKind kind = MediaFaultKind::kLoss;
@@ -32,6 +36,8 @@ struct MediaFault {
   std::string method = "*";  // kReplyStall: the method ("DESCRIBE", ...), "*" for every one
   int count = -1;            // kReplyStall: replies it still applies to; -1 for every one
   int octets = 0;            // kPad: the most padding octets of a packet, 1 to 255
+  std::int64_t frame = 0;    // kDropPacket: the frame's SentFrame::index within its session
+  int packet = kLastPacket;  // kDropPacket: the packet within that frame, from 0, or kLastPacket
 };
 
 std::string_view MediaFaultKindName(MediaFaultKind kind);
@@ -44,6 +50,13 @@ std::optional<MediaFault> ParseMediaFault(std::string_view text, std::string* er
 std::string FormatMediaFault(const MediaFault& fault);
 
 extern const char* const kMediaFaultHelp;
+
+// Where a packet stands in its session.
+struct PacketPlace {
+  std::uint64_t frame = 0;   // SentFrame::index of its frame
+  std::uint64_t packet = 0;  // 0, 1, ... within that frame
+  bool last = false;         // the frame's last packet
+};
 
 // What becomes of one packet.
 struct PacketFate {
@@ -58,7 +71,8 @@ struct PacketFate {
 // Belongs to one media thread; no locking.
 class PacketFaultFilter {
  public:
-  PacketFate Next(const std::vector<MediaFault>& faults);
+  // The fate of the session's next packet, which stands at place.
+  PacketFate Next(const std::vector<MediaFault>& faults, const PacketPlace& place);
 
  private:
   std::uint64_t count_ = 0;
@@ -66,17 +80,17 @@ class PacketFaultFilter {
   std::optional<std::uint32_t> seeded_with_;
 };
 
-// The media faults in force. Loss, reorder, duplicate, pad and reply-stall faults stay until Clear;
-// a stall applies from the moment it is added; a restart is carried out by the simulator and
-// not kept. Thread-safe.
+// The media faults in force. Loss, reorder, duplicate, pad, drop-packet and reply-stall faults
+// stay until Clear; a stall applies from the moment it is added; a restart is carried out by the
+// simulator and not kept. Thread-safe.
 class MediaFaultSet {
  public:
   void Add(const MediaFault& fault);
   void Clear();
   // The kept faults, for listing.
   std::vector<MediaFault> List() const;
-  // Loss, reorder, duplicate and pad faults; a counter that changes with them lets a media thread
-  // skip copying when nothing changed.
+  // Loss, reorder, duplicate, pad and drop-packet faults; a counter that changes with them lets a
+  // media thread skip copying when nothing changed.
   std::vector<MediaFault> PacketFaults() const;
   std::uint64_t version() const;
   // Until when media is stalled; a time in the past when it is not.

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <random>
 
-#include "camsim/h264_packetizer.h"
 #include "camsim/rtcp.h"
 
 namespace camsim {
@@ -17,7 +16,6 @@ namespace {
 
 using std::chrono::steady_clock;
 
-constexpr int kRtpClockRate = 90000;
 constexpr std::chrono::seconds kReportInterval{1};
 // Waits are cut into slices this long so that receiver reports are read while the thread waits.
 constexpr std::chrono::milliseconds kReadSlice{20};
@@ -59,10 +57,10 @@ sockaddr_in Destination(const in_addr& address, std::uint16_t port) {
 
 }  // namespace
 
-MediaSession::MediaSession(std::string id, std::shared_ptr<const H264Clip> clip,
+MediaSession::MediaSession(std::string id, std::shared_ptr<const MediaSource> source,
                            MediaOptions options, RtspRecorder& recorder, MediaFaultSet& faults)
     : id_(std::move(id)),
-      clip_(std::move(clip)),
+      source_(std::move(source)),
       options_(std::move(options)),
       recorder_(recorder),
       faults_(faults) {
@@ -159,14 +157,14 @@ void MediaSession::ReadRtcp() {
 
 void MediaSession::Run() {
   const auto interval = std::chrono::duration_cast<steady_clock::duration>(
-      std::chrono::seconds(1)) / H264Clip::kFrameRate;
-  const auto ticks = static_cast<std::uint32_t>(kRtpClockRate / H264Clip::kFrameRate);
+      std::chrono::seconds(1)) / kStreamFrameRate;
+  const auto ticks = static_cast<std::uint32_t>(kRtpClockRate / kStreamFrameRate);
   auto base = steady_clock::now();
   std::int64_t paced = 0;
   auto last_report = base - kReportInterval;
-  std::size_t clip_unit = 0;
+  std::size_t unit = 0;
   std::uint64_t index = 0;
-  const std::size_t unit_count = clip_->units().size();
+  const std::size_t unit_count = source_->unit_count();
   while (WaitUntil(base + paced * interval)) {
     const auto stall_until = faults_.StallUntil();
     if (stall_until > steady_clock::now()) {
@@ -175,11 +173,10 @@ void MediaSession::Run() {
       paced = 0;
       continue;
     }
-    const bool parameter_sets = clip_->units()[clip_unit].parameter_sets;
-    SendUnit(clip_unit, index++);
-    clip_unit = (clip_unit + 1) % unit_count;
-    // A parameter-set unit shares its picture's time stamp; the picture follows at once.
-    if (!parameter_sets) {
+    const bool picture = SendUnit(unit, index++);
+    unit = (unit + 1) % unit_count;
+    // A header unit shares its picture's time stamp; the picture follows at once.
+    if (picture) {
       time_stamp_taken_ = steady_clock::now();
       sent_picture_ = true;
       time_stamp_ += ticks;
@@ -197,32 +194,34 @@ void MediaSession::Run() {
   held_.reset();
 }
 
-void MediaSession::SendUnit(std::size_t clip_unit, std::uint64_t index) {
-  const ClipUnit& unit = clip_->units()[clip_unit];
+bool MediaSession::SendUnit(std::size_t unit, std::uint64_t index) {
   const std::uint64_t version = faults_.version();
   if (version != packet_faults_version_) {
     packet_faults_ = faults_.PacketFaults();
     packet_faults_version_ = version;
   }
-  const std::vector<std::string> payloads =
-      PacketizeUnit(unit, options_.max_payload, options_.stap_a_parameter_sets);
+  const PacketizedUnit packetized = source_->Packetize(unit, index);
+  const std::vector<std::string>& payloads = packetized.payloads;
   SentFrame frame;
   frame.session = id_;
   frame.index = index;
-  frame.clip_unit = clip_unit;
+  frame.clip_unit = packetized.clip_unit;
   frame.rtp_time = time_stamp_;
-  frame.idr = unit.idr;
-  frame.parameter_sets = unit.parameter_sets;
-  frame.annexb_length = unit.AnnexBLength();
+  frame.idr = packetized.idr;
+  frame.parameter_sets = packetized.parameter_sets;
+  frame.annexb_length = packetized.length;
   frame.first_sequence = next_sequence_;
   frame.packets = payloads.size();
   PacketTally tally;
   for (std::size_t i = 0; i < payloads.size(); ++i) {
-    const bool marker = i + 1 == payloads.size();
-    std::string packet = RtpHeader(marker, kH264PayloadType, next_sequence_++, time_stamp_, ssrc_);
+    const bool last = i + 1 == payloads.size();
+    std::string packet = RtpHeader(last && packetized.marker, source_->payload_type(),
+                                   next_sequence_++, time_stamp_, ssrc_);
     packet += payloads[i];
     const bool release = held_.has_value();
-    const PacketFate fate = packet_faults_.empty() ? PacketFate{} : filter_.Next(packet_faults_);
+    const PacketFate fate = packet_faults_.empty()
+                                ? PacketFate{}
+                                : filter_.Next(packet_faults_, PacketPlace{index, i, last});
     if (fate.padding > 0) {
       // RFC 3550 section 5.1: P set, zero octets, then the count of padding octets.
       packet[0] = static_cast<char>(packet[0] | 0x20);
@@ -251,6 +250,7 @@ void MediaSession::SendUnit(std::size_t clip_unit, std::uint64_t index) {
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
   recorder_.AddFrame(std::move(frame), tally);
+  return !packetized.parameter_sets;
 }
 
 void MediaSession::SendDatagram(const std::string& packet, PacketTally& tally) {
@@ -274,7 +274,7 @@ void MediaSession::SendSenderReport() {
   fields.ssrc = ssrc_;
   fields.ntp_time = NtpTime(now_system);
   // time_stamp_ is already the next picture's; the last one left at time_stamp_taken_.
-  const auto ticks = static_cast<std::uint32_t>(kRtpClockRate / H264Clip::kFrameRate);
+  const auto ticks = static_cast<std::uint32_t>(kRtpClockRate / kStreamFrameRate);
   fields.rtp_time = time_stamp_ - ticks +
                     static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                                    since_picture)

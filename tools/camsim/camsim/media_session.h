@@ -13,20 +13,19 @@
 #include <thread>
 #include <vector>
 
-#include "camsim/h264_clip.h"
 #include "camsim/media_faults.h"
+#include "camsim/media_source.h"
 #include "camsim/rtsp_recorder.h"
 
 namespace camsim {
 
 struct MediaOptions {
-  std::size_t max_payload = 1400;
-  bool stap_a_parameter_sets = false;
   std::string cname = "camsim";  // of the sender reports' source description
 };
 
-// Sends the clip in a loop from its first unit, one picture per frame interval on a steady
-// clock, the parameter-set unit right before its IDR picture with the same time stamp. Sequence
+// Sends the source's units in a loop from its first, one picture per frame interval on a steady
+// clock, a header unit (parameter sets, a configuration header) right before its picture with
+// the same time stamp. Sequence
 // number, time stamp and SSRC start at random values. About once a second a sender report goes
 // to the client's RTCP port; receiver reports arriving on the RTCP socket are counted.
 //
@@ -35,7 +34,7 @@ struct MediaOptions {
 // wakes the media thread's waits at once and joins it.
 class MediaSession {
  public:
-  MediaSession(std::string id, std::shared_ptr<const H264Clip> clip, MediaOptions options,
+  MediaSession(std::string id, std::shared_ptr<const MediaSource> source, MediaOptions options,
                RtspRecorder& recorder, MediaFaultSet& faults);
   ~MediaSession();
   MediaSession(const MediaSession&) = delete;
@@ -63,12 +62,13 @@ class MediaSession {
   // Sleeps until deadline, reading RTCP meanwhile; false when Stop cut it short.
   bool WaitUntil(std::chrono::steady_clock::time_point deadline);
   void ReadRtcp();
-  void SendUnit(std::size_t clip_unit, std::uint64_t index);
+  // Sends a unit of the source; whether it was a picture (not a header unit).
+  bool SendUnit(std::size_t unit, std::uint64_t index);
   void SendDatagram(const std::string& packet, PacketTally& tally);
   void SendSenderReport();
 
   const std::string id_;
-  const std::shared_ptr<const H264Clip> clip_;
+  const std::shared_ptr<const MediaSource> source_;
   const MediaOptions options_;
   RtspRecorder& recorder_;
   MediaFaultSet& faults_;

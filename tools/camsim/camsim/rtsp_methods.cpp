@@ -1,4 +1,6 @@
 // The RTSP server's answers to each method.
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 
@@ -7,7 +9,7 @@
 namespace camsim {
 namespace {
 
-constexpr std::string_view kH264Stream = "h264";
+constexpr std::array<std::string_view, 3> kStreams = {"h264", "mjpeg", "mpeg4"};
 constexpr const char* kServerName = "camsim RTSP server";
 constexpr const char* kPublicMethods = "OPTIONS, DESCRIBE, SETUP, PLAY, TEARDOWN, GET_PARAMETER";
 constexpr unsigned kFamilyIdMin = 10'000'000;
@@ -89,30 +91,19 @@ RtspReply RtspServer::Answer(const RtspRequest& request, const Connection& conne
 
 int RtspServer::CheckUrl(const std::optional<StreamUrl>& url, bool track) const {
   if (!url || url->track != track || url->input < 1 || url->input > video_inputs_) return 404;
-  if (url->stream == kH264Stream) return 200;
-  // The camera's other streams, which this simulator does not send.
-  if (url->stream == "mjpeg" || url->stream == "mpeg4") return 415;
-  return 404;
+  if (std::find(kStreams.begin(), kStreams.end(), url->stream) == kStreams.end()) return 404;
+  // A stream of the camera's that this simulator was started without.
+  return sources_.Find(url->stream) ? 200 : 415;
 }
 
-std::string RtspServer::Sdp() const {
-  const std::string sps = clip_->sps();
-  char profile[7] = "42e01f";
-  if (sps.size() >= 4) {
-    std::snprintf(profile, sizeof(profile), "%02x%02x%02x", static_cast<unsigned char>(sps[1]),
-                  static_cast<unsigned char>(sps[2]), static_cast<unsigned char>(sps[3]));
-  }
+std::string RtspServer::Sdp(const MediaSource& source) const {
   return "v=0\r\n"
          "o=- " + sdp_session_id_ + " 1 IN IP4 " + address_ + "\r\n"
-         "s=Camera H.264 stream\r\n"
+         "s=" + source.SdpSessionName() + "\r\n"
          "c=IN IP4 0.0.0.0\r\n"
          "t=0 0\r\n"
-         "a=range:npt=0-\r\n"
-         "m=video 0 RTP/AVP 96\r\n"
-         "a=rtpmap:96 H264/90000\r\n"
-         "a=fmtp:96 packetization-mode=1;profile-level-id=" + profile +
-         ";sprop-parameter-sets=" + Base64(sps) + "," + Base64(clip_->pps()) + "\r\n"
-         "a=framerate:" + std::to_string(H264Clip::kFrameRate) + "\r\n"
+         "a=range:npt=0-\r\n" +
+         source.SdpMedia() +
          "a=control:trackID=1\r\n";
 }
 
@@ -167,7 +158,7 @@ RtspReply RtspServer::Describe(const RtspRequest& request, RtspReply reply) {
   reply.Add("Content-Base", PresentationUrl(*url) + "/");
   reply.Add("Content-Type", "application/sdp");
   if (settings_.dialect == RtspDialect::kStandard) reply.Add("Expires", RtspDate());
-  reply.body = Sdp();
+  reply.body = Sdp(*sources_.Find(url->stream));
   return reply;
 }
 
@@ -192,10 +183,9 @@ RtspReply RtspServer::Setup(const RtspRequest& request, const Connection& connec
     id = NewSessionIdLocked();
   }
   MediaOptions options;
-  options.max_payload = settings_.max_payload;
-  options.stap_a_parameter_sets = settings_.stap_a_parameter_sets;
   options.cname = "camsim@" + address_;
-  auto media = std::make_shared<MediaSession>(id, clip_, options, recorder_, faults_);
+  auto media =
+      std::make_shared<MediaSession>(id, sources_.Find(url->stream), options, recorder_, faults_);
   if (!media->Open(address_, connection.peer, ports->rtp, ports->rtcp, nullptr)) {
     reply.status = 500;
     return reply;

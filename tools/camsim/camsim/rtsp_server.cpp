@@ -37,16 +37,22 @@ RtspServer::RtspServer(RtspRecorder& recorder, MediaFaultSet& faults)
 
 RtspServer::~RtspServer() { Stop(); }
 
+std::shared_ptr<const MediaSource> MediaSources::Find(std::string_view stream) const {
+  if (stream == "h264") return h264;
+  if (stream == "mjpeg") return mjpeg;
+  if (stream == "mpeg4") return mpeg4;
+  return nullptr;
+}
+
 bool RtspServer::Start(const std::string& address, const RtspSettings& settings,
-                       std::shared_ptr<const H264Clip> clip, unsigned video_inputs,
-                       std::string* error) {
+                       MediaSources sources, unsigned video_inputs, std::string* error) {
   if (running()) {
     if (error) *error = "RTSP already running";
     return false;
   }
   address_ = address;
   settings_ = settings;
-  clip_ = std::move(clip);
+  sources_ = std::move(sources);
   video_inputs_ = std::max(1u, video_inputs);
   {
     std::lock_guard lock(mutex_);

@@ -18,17 +18,30 @@
 #include <thread>
 #include <vector>
 
-#include "camsim/h264_clip.h"
+#include "camsim/h264_packetizer.h"
+#include "camsim/jpeg_packetizer.h"
 #include "camsim/media_faults.h"
 #include "camsim/media_session.h"
+#include "camsim/mpeg4_packetizer.h"
 #include "camsim/rtsp_message.h"
 #include "camsim/rtsp_recorder.h"
 #include "camsim/rtsp_types.h"
 
 namespace camsim {
 
-// Serves rtsp://ADDRESS:PORT/VideoInput/N/h264/1 with DESCRIBE, SETUP (of ".../trackID=1"),
-// PLAY, OPTIONS, GET_PARAMETER and TEARDOWN; "mjpeg" and "mpeg4" streams answer 415. A session
+// The streams the server sends, by the name their URL gives them; a stream without a source
+// answers 415.
+struct MediaSources {
+  std::shared_ptr<const H264Packetizer> h264;
+  std::shared_ptr<const JpegPacketizer> mjpeg;
+  std::shared_ptr<const Mpeg4Packetizer> mpeg4;
+
+  // Null for a name the camera does not know, or a stream without a source.
+  std::shared_ptr<const MediaSource> Find(std::string_view stream) const;
+};
+
+// Serves rtsp://ADDRESS:PORT/VideoInput/N/STREAM/1, STREAM being h264, mjpeg or mpeg4, with
+// DESCRIBE, SETUP (of ".../trackID=1"), PLAY, OPTIONS, GET_PARAMETER and TEARDOWN. A session
 // lives until TEARDOWN or until no request names it for the session time-out; it outlives the
 // connection that set it up.
 //
@@ -44,11 +57,13 @@ class RtspServer {
   RtspServer& operator=(const RtspServer&) = delete;
 
   // Listens on address:settings.port (0: a free port). False with a reason when it cannot bind.
-  bool Start(const std::string& address, const RtspSettings& settings,
-             std::shared_ptr<const H264Clip> clip, unsigned video_inputs, std::string* error);
+  bool Start(const std::string& address, const RtspSettings& settings, MediaSources sources,
+             unsigned video_inputs, std::string* error);
   void Stop();
   bool running() const { return running_.load(); }
   std::uint16_t port() const { return port_.load(); }
+  // For the owner thread, or any thread while the server runs: set by Start, kept after Stop.
+  const MediaSources& sources() const { return sources_; }
 
   // Drops every session and connection at once and refuses connections for down (the listener
   // is closed), then listens again on the same port. Returns at once.
@@ -94,7 +109,7 @@ class RtspServer {
   RtspReply KeepAlive(const RtspRequest& request, RtspReply reply);
   // The status a stream URL earns (200 when it names a stream the server sends).
   int CheckUrl(const std::optional<StreamUrl>& url, bool track) const;
-  std::string Sdp() const;
+  std::string Sdp(const MediaSource& source) const;
   // The Session header value: the id, with ";timeout=N" as the settings say (setup: a SETUP reply).
   std::string SessionHeader(const std::string& id, bool setup = false) const;
   // The session the request's Session header names, its time-out restarted; null when none.
@@ -107,7 +122,7 @@ class RtspServer {
   // Written by Start before any thread exists; constant while running.
   std::string address_;
   RtspSettings settings_;
-  std::shared_ptr<const H264Clip> clip_;
+  MediaSources sources_;
   unsigned video_inputs_ = 1;
   std::atomic<std::uint16_t> port_ = 0;
   std::atomic<bool> running_ = false;

@@ -20,6 +20,23 @@ enum class RtspDialect { kFamily, kStandard };
 std::string_view RtspDialectName(RtspDialect dialect);
 std::optional<RtspDialect> ParseRtspDialect(std::string_view name);
 
+// The Motion-JPEG stream (RFC 2435): pictures the simulator encodes with libjpeg at start.
+struct MjpegSettings {
+  // RFC 2435 type: 0 (4:2:2, luma sampled 2x1), 1 (4:2:0, 2x2); 64 and 65 are the same with
+  // restart markers every restart_interval MCUs.
+  int type = 1;
+  // 1 to 99: the pictures use libjpeg's tables for that quality, which a receiver rebuilds from
+  // Q, and no tables are sent. 128 to 255: the pictures are encoded at table_quality and their
+  // tables travel in the first packet of each frame (or, with tables_once, of the session's first
+  // frame only, later frames sending the length 0).
+  int q = 75;
+  int table_quality = 75;  // 1 to 100
+  bool tables_once = false;
+  int width = 640;   // pixels, a multiple of 16 up to 2032 (the header carries width / 8)
+  int height = 480;  // pixels, the same
+  int restart_interval = 8;  // MCUs, 1 to 65535; types 64 and 65 only
+};
+
 struct RtspSettings {
   bool enabled = false;
   std::uint16_t port = 554;  // 0: a free port
@@ -30,8 +47,15 @@ struct RtspSettings {
   // headers of later replies carry the bare id.
   bool timeout_in_setup_only = false;
   bool stap_a_parameter_sets = false;
-  std::size_t max_payload = 1400;  // RTP payload bytes; larger NAL units go in FU-A fragments
+  // RTP payload bytes: larger NAL units go in FU-A fragments, JPEG scan data and MPEG-4 pictures
+  // are split over several packets.
+  std::size_t max_payload = 1400;
   std::string clip_path;           // empty: the default clip
+  MjpegSettings mjpeg;
+  // MPEG-4 (RFC 3016): the configuration header goes before every intra picture, in the
+  // picture's first packet or, with this, in a packet of its own (no marker) right before it.
+  bool mpeg4_header_own_packet = false;
+  std::string mpeg4_clip_path;  // empty: the built clip
   std::string frame_log_path;      // empty: none; else one line per access unit sent
 };
 
@@ -69,16 +93,21 @@ struct RtspRequestRecord {
   std::string text;  // the whole request, headers and body
 };
 
-// One access unit a session sent.
+// One access unit a session sent: a picture, or a header unit sent right before its picture.
 struct SentFrame {
   std::uint64_t sequence = 0;  // 1, 2, ... over all sessions
   std::string session;
   std::uint64_t index = 0;      // 0, 1, ... within its session
-  std::size_t clip_unit = 0;    // which unit of the clip
+  // Which unit of the clip: H.264, the unit of H264Clip::units(); Motion-JPEG, the picture
+  // (Simulator::MjpegFrame); MPEG-4, the picture of Mpeg4Clip::pictures() (for a header unit,
+  // the picture it precedes).
+  std::size_t clip_unit = 0;
   std::uint32_t rtp_time = 0;
-  bool idr = false;
-  bool parameter_sets = false;
-  std::size_t annexb_length = 0;  // sum of (3-byte start code + NAL unit size)
+  bool idr = false;             // an IDR or intra picture; every JPEG picture
+  bool parameter_sets = false;  // H.264 parameter sets, or an MPEG-4 header in a packet of its own
+  // Its length: H.264, what a receiver rebuilds, the sum of (3-byte start code + NAL unit size);
+  // Motion-JPEG, the JPEG picture as encoded; MPEG-4, the unit's bytes, header included.
+  std::size_t annexb_length = 0;
   std::uint16_t first_sequence = 0;  // RTP sequence numbers of its first and last packet
   std::uint16_t last_sequence = 0;
   std::size_t packets = 0;

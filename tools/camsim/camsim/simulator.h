@@ -166,8 +166,13 @@ class Simulator {
   RtspSettings rtsp_settings() const;
   // The bound RTSP port (also when the settings asked for 0); 0 when RTSP is not running.
   std::uint16_t rtsp_port() const;
-  // "rtsp://ADDRESS:PORT/VideoInput/INPUT/h264/1"
-  std::string rtsp_url(unsigned input = 1) const;
+  // "rtsp://ADDRESS:PORT/VideoInput/INPUT/STREAM/1"
+  std::string rtsp_url(unsigned input = 1, std::string_view stream = "h264") const;
+  // The JPEG picture the Motion-JPEG stream sends as clip unit clip_unit (SentFrame::clip_unit):
+  // while RTSP runs the one it encoded at Start, else as the current settings encode it. Empty
+  // past the last picture or for settings that cannot be streamed. For the owner thread, or any
+  // thread while the simulator runs.
+  std::string MjpegFrame(std::size_t clip_unit) const;
   RtspCounters RtspStats() const;
   std::vector<RtspRequestRecord> RtspLog() const;
   // The last RtspRecorder::kMaxRecords access units sent, over all sessions.

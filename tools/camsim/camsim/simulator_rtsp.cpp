@@ -2,6 +2,8 @@
 #include <charconv>
 
 #include "camsim/h264_clip.h"
+#include "camsim/jpeg_clip.h"
+#include "camsim/mpeg4_clip.h"
 #include "camsim/rtsp_recorder.h"
 #include "camsim/rtsp_server.h"
 #include "camsim/simulator.h"
@@ -33,11 +35,23 @@ bool Simulator::StartRtsp(std::string* error) {
     down_until_ = {};
   }
   if (!settings.enabled) return true;
-  auto clip = std::make_shared<H264Clip>();
+  auto h264 = std::make_shared<H264Clip>();
   const std::string path = settings.clip_path.empty() ? CAMSIM_DEFAULT_CLIP : settings.clip_path;
-  if (!clip->LoadFile(path, error)) return false;
+  if (!h264->LoadFile(path, error)) return false;
+  auto jpeg = std::make_shared<JpegClip>();
+  if (!jpeg->Encode(settings.mjpeg, error)) return false;
+  auto mpeg4 = std::make_shared<Mpeg4Clip>();
+  const std::string mpeg4_path =
+      settings.mpeg4_clip_path.empty() ? CAMSIM_MPEG4_CLIP : settings.mpeg4_clip_path;
+  if (!mpeg4->LoadFile(mpeg4_path, error)) return false;
+  MediaSources sources;
+  sources.h264 = std::make_shared<H264Packetizer>(std::move(h264), settings.max_payload,
+                                                  settings.stap_a_parameter_sets);
+  sources.mjpeg = std::make_shared<JpegPacketizer>(std::move(jpeg), settings.max_payload);
+  sources.mpeg4 = std::make_shared<Mpeg4Packetizer>(std::move(mpeg4), settings.max_payload,
+                                                    settings.mpeg4_header_own_packet);
   if (!rtsp_recorder_->OpenFrameLog(settings.frame_log_path, error)) return false;
-  return rtsp_->Start(address_, settings, std::move(clip), inputs, error);
+  return rtsp_->Start(address_, settings, std::move(sources), inputs, error);
 }
 
 bool Simulator::DownLocked() const { return std::chrono::steady_clock::now() < down_until_; }
@@ -54,9 +68,17 @@ RtspSettings Simulator::rtsp_settings() const {
 
 std::uint16_t Simulator::rtsp_port() const { return rtsp_->running() ? rtsp_->port() : 0; }
 
-std::string Simulator::rtsp_url(unsigned input) const {
+std::string Simulator::rtsp_url(unsigned input, std::string_view stream) const {
   return "rtsp://" + address_ + ":" + std::to_string(rtsp_port()) + "/VideoInput/" +
-         std::to_string(input) + "/h264/1";
+         std::to_string(input) + "/" + std::string(stream) + "/1";
+}
+
+std::string Simulator::MjpegFrame(std::size_t clip_unit) const {
+  if (rtsp_->running() && rtsp_->sources().mjpeg) {
+    const std::vector<JpegClipFrame>& frames = rtsp_->sources().mjpeg->clip().frames();
+    return clip_unit < frames.size() ? frames[clip_unit].jpeg : std::string();
+  }
+  return JpegClip::EncodeFrame(rtsp_settings().mjpeg, clip_unit);
 }
 
 RtspCounters Simulator::RtspStats() const { return rtsp_recorder_->Counters(); }
