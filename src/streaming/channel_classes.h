@@ -5,6 +5,7 @@
 
 #include "streaming/base_camera_channel.h"
 #include "streaming/h264_channel_rtsp.h"
+#include "streaming/mjpeg_channel_http.h"
 
 namespace kalmora {
 
@@ -25,12 +26,6 @@ class CMPEGChannelRTSP final : public CNotYetStreamingChannel {
 
 // Motion-JPEG over RTSP/RTP.
 class CMJPEGChannelRTSP final : public CNotYetStreamingChannel {
- public:
-  using CNotYetStreamingChannel::CNotYetStreamingChannel;
-};
-
-// Motion-JPEG as single pictures over HTTP.
-class CMJPEGChannelHTTP final : public CNotYetStreamingChannel {
  public:
   using CNotYetStreamingChannel::CNotYetStreamingChannel;
 };
