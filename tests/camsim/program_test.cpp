@@ -123,7 +123,8 @@ TEST(ProgramTest, HelpExplainsEveryOption) {
         "close-delimited", "/camsim/log", "--rtsp-port", "--rtsp-dialect", "--session-timeout",
         "--no-timeout-announce", "--timeout-in-setup-only", "--stap-a", "--max-payload", "--clip", "--frame-log",
         "loss:P%[:SEED]", "loss:every:N", "reorder:N", "duplicate:N", "media-stall:MS",
-        "restart:MS", "rtsp-stall:METHOD:MS", "/camsim/rtsp", "/camsim/restart"}) {
+        "restart:MS", "rtsp-stall:METHOD:MS", "/camsim/rtsp", "/camsim/restart", "--video-mode",
+        "split-three", "--fps", "--jitter", "--seed", "/camsim/video"}) {
     EXPECT_NE(program.output().find(option), std::string::npos) << option;
   }
 }
@@ -174,7 +175,8 @@ TEST(ProgramTest, AppliesAuthFaultsAndPrintsRequests) {
   ChildProcess program({CAMSIM_PROGRAM, "--profile", "encoder_4ch", "--addr", "127.0.0.31",
                         "--port", "0", "--auth", "basic", "--user", "op", "--password", "pw",
                         "--realm", "Test realm", "--fault", "status:params/set.cgi*:503:1",
-                        "--print-requests"});
+                        "--print-requests", "--video-mode", "split-two", "--fps", "10",
+                        "--jpeg-width", "320"});
   ASSERT_TRUE(program.started());
   ASSERT_TRUE(program.WaitForOutput(kListeningPrefix, kGenerousWait)) << program.output();
   const std::string url = AnnouncedUrl(program.output());
@@ -191,6 +193,9 @@ TEST(ProgramTest, AppliesAuthFaultsAndPrintsRequests) {
   const HttpResponse log = anonymous.Get(url + "/camsim/log");
   EXPECT_NE(log.body.find("auth=basic\tuser=op\taccepted=1\tstatus=503"), std::string::npos)
       << log.body;
+  const std::string video = anonymous.Get(url + "/camsim/video").body;
+  EXPECT_TRUE(video.starts_with("mode=split-two\r\nfps=10\r\n")) << video;
+  EXPECT_NE(video.find("width=320\r\n"), std::string::npos) << video;
   EXPECT_TRUE(program.WaitForOutput("status=200", kGenerousWait)) << program.output();
   program.Signal(SIGINT);
   const std::optional<int> status = program.WaitForExit(kGenerousWait);

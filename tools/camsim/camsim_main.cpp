@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "camsim/faults.h"
-#include "camsim/jpeg_picture.h"
 #include "camsim/media_faults.h"
 #include "camsim/simulator.h"
 
@@ -41,7 +40,10 @@ int main(int argc, char** argv) {
       "Admin paths (no authentication, not logged): /camsim/log[?clear], /camsim/connections,\n"
       "/camsim/faults[?add=FAULT|?clear], /camsim/params?K=V, "
       "/camsim/auth?mode=&user=&password=&realm=,\n"
-      "/camsim/rtsp (RTSP counters), /camsim/restart?ms=N.\n"
+      "/camsim/rtsp (RTSP counters), /camsim/restart?ms=N,\n"
+      "/camsim/video?mode=&fps=&jitter=&seed=&width=&height=&quality= (/video.jpg settings).\n"
+      "/video.jpg is a moving camera: a loop of 25 distinct frames, the current one changing at\n"
+      "--fps, laid into reply bodies as --video-mode says.\n"
       "RTSP on --rtsp-port: rtsp://ADDR:PORT/VideoInput/N/h264/1 (DESCRIBE, SETUP, PLAY, OPTIONS,\n"
       "TEARDOWN), the H.264 clip in a loop over RTP/UDP with RTCP sender reports."};
   std::string profile;
@@ -50,9 +52,8 @@ int main(int argc, char** argv) {
   std::string auth_mode = "none";
   camsim::AuthSettings auth;
   std::vector<std::string> fault_texts;
-  int jpeg_width = 640;
-  int jpeg_height = 480;
-  int jpeg_quality = 75;
+  camsim::VideoJpegSettings video;
+  std::string video_mode = "single";
   bool print_requests = false;
   std::uint16_t rtsp_port = 554;
   std::string rtsp_dialect = "family";
@@ -82,14 +83,30 @@ int main(int argc, char** argv) {
   app.add_option("--fault", fault_texts,
                  std::string("Fault to inject; may be given several times.\nHTTP faults: ") +
                      camsim::kFaultHelp + "\n" + camsim::kMediaFaultHelp);
-  app.add_option("--jpeg-width", jpeg_width, "Width of the /video.jpg test picture")
+  app.add_option("--jpeg-width", video.width, "Width of the /video.jpg frames")
       ->check(CLI::Range(1, 4096))
       ->capture_default_str();
-  app.add_option("--jpeg-height", jpeg_height, "Height of the /video.jpg test picture")
+  app.add_option("--jpeg-height", video.height, "Height of the /video.jpg frames")
       ->check(CLI::Range(1, 4096))
       ->capture_default_str();
-  app.add_option("--jpeg-quality", jpeg_quality, "libjpeg quality of the test picture (1-100)")
+  app.add_option("--jpeg-quality", video.quality, "libjpeg quality of the frames (1-100)")
       ->check(CLI::Range(1, 100))
+      ->capture_default_str();
+  app.add_option("--video-mode", video_mode,
+                 "How pictures go into /video.jpg bodies: single (one a body), two-per-body\n"
+                 "(two consecutive pictures back to back), split-two / split-three (one picture\n"
+                 "over 2 / 3 successive bodies, cut at awkward points), no-picture (200 replies\n"
+                 "holding an HTML error page or a picture cut off before its end)")
+      ->check(CLI::IsMember({"single", "two-per-body", "split-two", "split-three", "no-picture"}))
+      ->capture_default_str();
+  app.add_option("--fps", video.fps, "Frames a second of the /video.jpg loop")
+      ->check(CLI::Range(1, camsim::kVideoMaxFps))
+      ->capture_default_str();
+  app.add_option("--jitter", video.jitter_ms,
+                 "Each /video.jpg reply waits a seeded random 0 to this many ms")
+      ->check(CLI::Range(0, camsim::kVideoMaxJitterMs))
+      ->capture_default_str();
+  app.add_option("--seed", video.seed, "Seed of the jitter and of the drawn cut points")
       ->capture_default_str();
   app.add_flag("--print-requests", print_requests,
                "Print every request received, as /camsim/log shows it");
@@ -155,7 +172,8 @@ int main(int argc, char** argv) {
   rtsp.announce_timeout = !no_timeout_announce;
   rtsp.clip_path = clip == "8m" ? std::string(CAMSIM_CLIP_8M) : clip;
   simulator.SetRtspSettings(rtsp);
-  simulator.SetJpegPicture(camsim::EncodeTestPicture(jpeg_width, jpeg_height, jpeg_quality));
+  video.mode = *camsim::ParseVideoJpegMode(video_mode);
+  simulator.SetVideoJpegSettings(video);
 
   // Blocked before the server's threads exist, so they inherit the mask and only this thread
   // takes the signals, in sigtimedwait.

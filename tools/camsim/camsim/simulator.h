@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "camsim/media_faults.h"
 #include "camsim/parameter_tree.h"
 #include "camsim/rtsp_types.h"
+#include "camsim/video_jpeg.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -71,6 +73,9 @@ struct ConnectionCounters {
 //   /camsim/auth?mode=M&user=U&password=P&realm=R   changes the authentication
 //   /camsim/rtsp                the RTSP counters, "key=value" lines (FormatRtspCounters)
 //   /camsim/restart?ms=N        restarts the camera (see Restart)
+//   /camsim/video[?mode=M&fps=N&jitter=MS&seed=N&width=N&height=N&quality=N]   changes the
+//                               /video.jpg settings (SetVideoJpegSettings; fields not given
+//                               stay) and lists them, "key=value" lines
 // /camsim/faults also takes and lists media faults (ParseMediaFault's text form).
 // Admin requests need no authentication, suffer no faults and are not logged; their TCP
 // connections are counted like any other.
@@ -84,8 +89,9 @@ struct ConnectionCounters {
 //
 // Threads: the owner thread calls Start and Stop; every other operation may be called from any
 // thread at any time. libmicrohttpd answers each connection on a thread of its own, which takes
-// mutex_ for the tree, the log, the faults and the settings. Waits inside a reply (delays,
-// stalls) end at once when Stop is called, so Stop never waits for a fault to run out.
+// mutex_ for the tree, the log, the faults and the settings, and video_mutex_ for /video.jpg.
+// Waits inside a reply (delays, stalls, jitter) end at once when Stop is called, so Stop never
+// waits for a fault to run out.
 //
 // RTSP (off unless SetRtspSettings enables it) runs beside HTTP on the same address: see
 // RtspServer for its threads and MediaSession for the media. Its counters, logs and media faults
@@ -135,9 +141,24 @@ class Simulator {
   void ClearFaults();
   std::vector<Fault> Faults() const;
 
-  // The picture "/video.jpg" serves; by default a 640 x 480 test picture.
+  // "/video.jpg" (simulator_video.cpp). A new simulator serves one fixed 640 x 480 test picture,
+  // whole in each body. SetJpegPicture and SetVideoJpegSettings both choose the pictures, and the
+  // later call wins: SetJpegPicture makes every frame that picture (mode, fps and jitter stay);
+  // SetVideoJpegSettings switches to a loop of kVideoLoopFrames distinct frames encoded at its
+  // size and quality (fields out of range are clamped) and starts its frame clock and its seeded
+  // draws again. GET takes the next body of the mode and waits its jitter; HEAD answers the
+  // current picture's headers and changes nothing. Faults act on /video.jpg as on any path.
   void SetJpegPicture(std::string picture);
+  // The picture shown now: the fixed one, or the loop's current frame.
   std::string JpegPicture() const;
+  void SetVideoJpegSettings(const VideoJpegSettings& settings);
+  VideoJpegSettings video_jpeg_settings() const;
+  // The complete pictures served, in order, the last kMaxServedPictures; `completed`: when the
+  // reply holding its last byte was queued. Sequences count on across ClearServedPictures.
+  std::vector<ServedPicture> ServedPictures() const;
+  void ClearServedPictures();
+  static constexpr std::size_t kMaxServedPictures = 256;
+  static constexpr int kVideoLoopFrames = 25;
 
   // RTSP. Settings take effect at the next Start, which then also starts RTSP (and fails if
   // the clip cannot be read or the RTSP port cannot be bound).
@@ -174,7 +195,7 @@ class Simulator {
   static std::string FormatRecord(const RequestRecord& record);
 
  private:
-  struct Callbacks;  // libmicrohttpd's callbacks, in simulator.cpp
+  struct Callbacks;  // libmicrohttpd's callbacks, in simulator_http.cpp
   friend struct Callbacks;
   struct Connection;
   struct Request;
@@ -188,6 +209,11 @@ class Simulator {
   int AnswerRtspAdmin(const std::string& path, const std::vector<std::string>& items,
                       std::string* body);
   bool StartRtsp(std::string* error);
+  // simulator_video.cpp: the 200 answer to a read of /video.jpg, sent after its jitter, and
+  // /camsim/video.
+  bool AnswerVideo(MHD_Connection* connection, bool head, RequestRecord record,
+                   const std::vector<Fault>& faults, int peer_socket);
+  Reply AnswerVideoAdmin(const std::vector<std::string>& items);
   // Whether a restart keeps HTTP answering 503 now.
   bool DownLocked() const;
   // Sends reply shaped by faults; with challenge, as a 401 asking for that authentication.
@@ -214,9 +240,15 @@ class Simulator {
   std::uint64_t next_sequence_ = 1;          // guarded by mutex_
   std::uint64_t next_connection_id_ = 1;     // guarded by mutex_
   ConnectionCounters connections_;           // guarded by mutex_
-  std::shared_ptr<const std::string> jpeg_;  // guarded by mutex_
   RtspSettings rtsp_settings_;               // guarded by mutex_
   std::chrono::steady_clock::time_point down_until_;  // guarded by mutex_
+
+  // /video.jpg's state has a lock of its own, never held together with mutex_ (AnswerVideo takes
+  // them in turn).
+  mutable std::mutex video_mutex_;
+  VideoJpegStream video_;                   // guarded by video_mutex_
+  std::deque<ServedPicture> served_;        // guarded by video_mutex_
+  std::uint64_t next_served_sequence_ = 1;  // guarded by video_mutex_
 
   // Created with the simulator; each has its own lock.
   const std::unique_ptr<RtspRecorder> rtsp_recorder_;
