@@ -72,7 +72,9 @@ std::uint32_t CMJPEGChannelHTTP::ThreadBody() {
   caching_ = UsesFrameCache(interval);
   if (caching_) {
     cache_.SetNoFrameTime(signal_loss_timeout_ms());
-    cache_.Start(kCacheThreadName, interval);
+    // Without its thread the pictures go to the host directly rather than into a queue no one
+    // empties.
+    caching_ = cache_.Start(kCacheThreadName, interval);
   }
 
   // A stop is a stop: whatever the aborted request returned, a set stop event ends the run.
