@@ -333,7 +333,9 @@ bool CHttpClient::PerformExchange(const std::string& verb, const std::string& pa
   curl_easy_setopt(curl, CURLOPT_USERAGENT, agent_.c_str());
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout_ms_));
+  const std::uint32_t connect_ms =
+      exchange_limit_ms_ != 0 ? std::min(timeout_ms_, exchange_limit_ms_) : timeout_ms_;
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_ms));
   curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);  // drops a body left from an earlier POST
   curl_easy_setopt(curl, CURLOPT_NOBODY, verb == "HEAD" ? 1L : 0L);
   const bool with_body = !body.empty() || verb == "POST";
@@ -421,15 +423,17 @@ bool CHttpClient::PerformExchange(const std::string& verb, const std::string& pa
 }
 
 // Runs the transfer to its end, or until the header section is late (the time-out from the
-// start), the exchange is over time (twice the time-out), no byte moved for the time-out, or an
-// abort.
+// start), the exchange is over time (twice the time-out, or the exchange limit when it is
+// shorter), no byte moved for the time-out, or an abort.
 void CHttpClient::Transfer(void* easy, void* multi_handle) {
   CURL* curl = AsCurl(easy);
   CURLM* multi = AsMulti(multi_handle);
   if (curl_multi_add_handle(multi, curl) != CURLM_OK) return;
   const std::uint64_t start = SteadyMs();
-  const std::uint64_t header_deadline = start + timeout_ms_;
-  const std::uint64_t end = start + 2ull * timeout_ms_;
+  std::uint64_t length = 2ull * timeout_ms_;
+  if (exchange_limit_ms_ != 0) length = std::min<std::uint64_t>(length, exchange_limit_ms_);
+  const std::uint64_t end = start + length;
+  const std::uint64_t header_deadline = std::min(start + timeout_ms_, end);
   std::uint64_t last_move_ms = start;
   curl_off_t last_moved = 0;
   while (true) {
@@ -471,13 +475,22 @@ std::size_t CHttpClient::ReadResponseBody(std::vector<std::uint8_t>& body, std::
 }
 
 void CHttpClient::Cancel() {
+  // Under the request lock, so ResetCancel sees a Cancel either before it began or after it
+  // ended, never halfway (the flag lifted, the abort still to come).
+  kalmora::CSpinWaitLockGuard guard(request_lock_);
   cancelled_.store(true);
   CloseRequest();
 }
 
-void CHttpClient::CloseRequest() {
-  abort_.store(true);
+void CHttpClient::ResetCancel() {
   kalmora::CSpinWaitLockGuard guard(request_lock_);
+  cancelled_.store(false);
+  abort_.store(false);
+}
+
+void CHttpClient::CloseRequest() {
+  kalmora::CSpinWaitLockGuard guard(request_lock_);
+  abort_.store(true);
   // Cutting the socket wakes a transfer waiting on it at once; the exchange loop sees the abort
   // flag within a poll slice otherwise. An idle kept-alive connection is left alone.
   if (in_exchange_.load() && socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);

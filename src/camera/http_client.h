@@ -66,6 +66,10 @@ class CHttpClient {
   // The most body bytes a response may bring; past it the transfer ends and the response keeps
   // that many. kMaxParameterReplyBytes until set.
   void SetMaxBodyBytes(std::size_t max_bytes) { max_body_bytes_ = max_bytes; }
+  // A bound on each later exchange as a whole, connecting included, for a request that must not
+  // hold its caller up for long; 0 brings back the usual bounds. A limit above twice the
+  // time-out changes nothing.
+  void SetExchangeLimit(std::uint32_t limit_ms) { exchange_limit_ms_ = limit_ms; }
 
   // One request without headers or body. True when a response (status line and headers) was
   // received, whatever its status; false when connecting, sending or receiving the headers
@@ -89,6 +93,11 @@ class CHttpClient {
   // Any thread: aborts the exchange in progress and makes every later request of this client
   // fail at once, so a request about to start cannot slip past an abort.
   void Cancel();
+  // Owner's thread, between exchanges: lifts a Cancel, so requests go out again. Cancel and this
+  // are atomic to each other: a Cancel that has begun is either lifted whole or comes after and
+  // holds. An owner that wants a later request to go out makes sure no Cancel is still on its
+  // way (see CMJPEGChannelHTTP).
+  void ResetCancel();
 
   const std::string& host() const { return host_; }
   std::uint16_t port() const { return port_; }
@@ -147,6 +156,7 @@ class CHttpClient {
   std::uint32_t status_code_ = 0;
   std::uint32_t content_length_ = 0;
   std::size_t max_body_bytes_ = kMaxParameterReplyBytes;
+  std::uint32_t exchange_limit_ms_ = 0;  // 0: the usual bounds
   std::optional<DigestState> digest_;
   bool sent_digest_answer_ = false;  // the last exchange answered a known Digest challenge
 

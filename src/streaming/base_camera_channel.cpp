@@ -57,7 +57,7 @@ void CBaseCameraChannel::LoadDecoderLibrary() {
 
 bool CBaseCameraChannel::Start(std::uint32_t frame_interval_ms, std::uint32_t width, std::uint32_t height,
                                std::uint32_t quality) {
-  if (GetState() != ipcapture::kChannelStopped || !CanStream()) return false;
+  if (GetState() != ipcapture::kChannelStopped) return false;
   frame_interval_ms_ = frame_interval_ms;
   width_ = width;
   height_ = height;

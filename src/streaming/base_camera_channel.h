@@ -80,8 +80,6 @@ class CBaseCameraChannel : public CZELVErrorCounter {
   void set_signal_loss_timeout_ms(std::uint32_t ms) { signal_loss_timeout_ms_ = ms; }
 
  protected:
-  // False for a channel class whose receiving machinery does not exist yet: Start then refuses.
-  virtual bool CanStream() const { return true; }
   // The loop the channel thread runs until the stop event is set; its exit code.
   virtual std::uint32_t ThreadBody() = 0;
   // Hands one complete frame to the host; false when it was refused or could not be handed over.

@@ -39,6 +39,11 @@ constexpr std::int64_t kMpeg4MaxBitrate = 7500;
 constexpr std::int64_t kReferenceFrameRate = 30;
 constexpr double kBandwidthHeadroom = 0.15;
 constexpr unsigned kMjpegGop = 1;
+// What the Motion-JPEG-over-HTTP channel reads of a list reply, and its idle profile.
+constexpr std::size_t kMaxRangeReplyBytes = 10240;
+constexpr unsigned kIdleFrameRate = 5;
+constexpr unsigned kIdleQuality = 60;
+constexpr unsigned kIdleBitrateShare = 3;
 // Far outside any bitrate range even at 1 frame per second, and small enough that the frame-rate
 // correction below cannot overflow.
 constexpr double kScaledLimit = 1099511627776.0;  // 2^40
@@ -165,6 +170,74 @@ bool SendEncoderRequests(Web::CHttpClient& client, const std::vector<EncoderRequ
     if (!answered || client.GetStatusCode() != kStatusOk) return false;
   }
   return true;
+}
+
+unsigned FrameRateDivider(unsigned frame_rate, bool ntsc) {
+  const double base_rate = ntsc ? 30.0 : 25.0;
+  return std::max(TruncToUnsigned(base_rate / std::max(frame_rate, 1u) + 0.5), 1u);
+}
+
+std::string BitrateRangeRequest(unsigned input) {
+  return std::string(kParamsListPath) + FormatText("Video-%u.Encoder-%u.Bitrate", input, kMjpegHttpEncoderIndex);
+}
+
+std::optional<unsigned> ParseBitrateRangeMaximum(std::string_view reply, unsigned input) {
+  int minimum = 0;
+  int maximum = 0;
+  const std::string key = FormatText("Video-%u.Encoder-%u.Bitrate", input, kMjpegHttpEncoderIndex);
+  if (!COrvaneResponseParser(reply).GetRange(key, minimum, maximum) || maximum < 0) return std::nullopt;
+  return static_cast<unsigned>(maximum);
+}
+
+std::string MjpegEncoderRequest(const EncoderInputs& in, unsigned max_bitrate) {
+  const unsigned input = in.input;
+  const unsigned encoder = kMjpegHttpEncoderIndex;
+  return SetRequest({
+      FormatText("Video-%u.Encoder-%u.Bitrate=%u", input, encoder, max_bitrate),
+      FormatText("Video-%u.Encoder-%u.BitrateMode=%s", input, encoder, "Constant quality"),
+      FormatText("Video-%u.Encoder-%u.DeInterlacing=%s", input, encoder, "Off"),
+      FormatText("Video-%u.Encoder-%u.Enable=%s", input, encoder, "True"),
+      FormatText("Video-%u.Encoder-%u.FrameRateDivider=%u", input, encoder,
+                 FrameRateDivider(EncoderFrameRate(in.frame_interval_ms), in.ntsc)),
+      FormatText("Video-%u.Encoder-%u.Quality=%u", input, encoder, in.quality),
+      FormatText("Video-%u.Encoder-%u.Resolution=%s", input, encoder,
+                 ResolutionName(in.width, in.height, in.ntsc).c_str()),
+  });
+}
+
+std::string IdleEncoderRequest(unsigned input, bool ntsc, unsigned max_bitrate) {
+  const unsigned encoder = kMjpegHttpEncoderIndex;
+  return SetRequest({
+      FormatText("Video-%u.Encoder-%u.Bitrate=%u", input, encoder, max_bitrate / kIdleBitrateShare),
+      FormatText("Video-%u.Encoder-%u.FrameRateDivider=%u", input, encoder, FrameRateDivider(kIdleFrameRate, ntsc)),
+      FormatText("Video-%u.Encoder-%u.Quality=%u", input, encoder, kIdleQuality),
+  });
+}
+
+bool QueryBitrateRange(Web::CHttpClient& client, unsigned input, unsigned& max_bitrate) {
+  if (max_bitrate != 0) return true;
+  client.SetMaxBodyBytes(Web::CHttpClient::kMaxParameterReplyBytes);
+  if (!client.SendRequest("GET", BitrateRangeRequest(input)) || client.GetStatusCode() != kStatusOk) return false;
+  std::vector<std::uint8_t> body;
+  client.ReadResponseBody(body, kMaxRangeReplyBytes);
+  if (body.size() > kMaxRangeReplyBytes) body.resize(kMaxRangeReplyBytes);
+  const std::optional<unsigned> maximum =
+      ParseBitrateRangeMaximum(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()), input);
+  if (!maximum) return false;
+  max_bitrate = *maximum;
+  return true;
+}
+
+bool ConfigureMjpegEncoder(Web::CHttpClient& client, const EncoderInputs& in, unsigned& max_bitrate) {
+  if (!QueryBitrateRange(client, in.input, max_bitrate)) return false;
+  client.SetMaxBodyBytes(Web::CHttpClient::kMaxParameterReplyBytes);
+  return client.SendRequest("GET", MjpegEncoderRequest(in, max_bitrate)) && client.GetStatusCode() == kStatusOk;
+}
+
+void RestoreIdleEncoder(Web::CHttpClient& client, unsigned input, bool ntsc, unsigned max_bitrate) {
+  if (max_bitrate == 0) return;
+  client.SetMaxBodyBytes(Web::CHttpClient::kMaxParameterReplyBytes);
+  client.SendRequest("GET", IdleEncoderRequest(input, ntsc, max_bitrate));
 }
 
 }  // namespace kalmora

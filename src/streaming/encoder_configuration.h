@@ -1,8 +1,12 @@
-// The encoder settings an RTSP channel sends to the camera before each session, and the numbers
-// behind them: resolution name, frame rate, quality value and bitrate.
+// The encoder settings a channel sends to the camera: those of an RTSP channel before each
+// session, and the numbers behind them (resolution name, frame rate, quality value, bitrate);
+// those of the Motion-JPEG-over-HTTP channel for its encoder, and the idle profile it leaves
+// behind.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Web {
@@ -74,5 +78,32 @@ std::vector<EncoderRequest> BuildEncoderRequests(const EncoderInputs& in, Stream
 // Sends the requests one after the other and stops at the first that fails (no response, or a
 // status other than 200). True when all succeeded.
 bool SendEncoderRequests(Web::CHttpClient& client, const std::vector<EncoderRequest>& requests);
+
+// Motion-JPEG over HTTP uses the older interface only, always with this encoder.
+inline constexpr unsigned kMjpegHttpEncoderIndex = 3;
+
+// Frame-rate divider of the older interface: the base rate (30 with the NTSC flag, else 25) over
+// the frame rate, rounded, and at least 1.
+unsigned FrameRateDivider(unsigned frame_rate, bool ntsc);
+// "params/list.cgi?Video-<input>.Encoder-3.Bitrate": the bitrate with its range.
+std::string BitrateRangeRequest(unsigned input);
+// The "rangemax=" of that key's line in a list reply; empty when the line or either range
+// annotation is missing, or the maximum is negative.
+std::optional<unsigned> ParseBitrateRangeMaximum(std::string_view reply, unsigned input);
+// The set request for the host's format: the maximum bitrate, constant quality, no
+// de-interlacing, enabled, the divider of the frame rate, the quality as given (0 to 100), the
+// resolution name.
+std::string MjpegEncoderRequest(const EncoderInputs& in, unsigned max_bitrate);
+// The set request of the idle profile: a third of the maximum bitrate, 5 frames per second,
+// quality 60.
+std::string IdleEncoderRequest(unsigned input, bool ntsc, unsigned max_bitrate);
+
+// Asks the camera for the bitrate range once: true at once when max_bitrate is already known
+// (not 0); otherwise true when a 200 reply held the range, whose maximum is stored there.
+bool QueryBitrateRange(Web::CHttpClient& client, unsigned input, unsigned& max_bitrate);
+// QueryBitrateRange, then MjpegEncoderRequest; true when both were answered with 200.
+bool ConfigureMjpegEncoder(Web::CHttpClient& client, const EncoderInputs& in, unsigned& max_bitrate);
+// Sends IdleEncoderRequest when the maximum bitrate is known; the answer does not matter.
+void RestoreIdleEncoder(Web::CHttpClient& client, unsigned input, bool ntsc, unsigned max_bitrate);
 
 }  // namespace kalmora

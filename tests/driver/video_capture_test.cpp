@@ -59,22 +59,6 @@ TEST_F(VideoCaptureTable, ChannelFifteenStartsAndStopsOnce) {
   EXPECT_EQ(callback_.frames, 0);
 }
 
-TEST(VideoCaptureStreamType, AChannelThatCannotStreamYetStaysInTheTableStopped) {
-  auto config = MinimalConfig();
-  config.stream_type = 1;  // Motion-JPEG over HTTP: its receiving machinery is not built yet
-  config.custom_parameters[6] = "1";
-  OpenedDriver d(config);
-  ASSERT_TRUE(d.Open());
-  CountingCallback callback;
-  tessavirn_host::ChannelSettings settings(704, 576, 40, 60);
-  ipcapture::IIPVideoCapture* capture = d.driver.GetVideoCapture();
-  EXPECT_FALSE(capture->StartChannel(3, &callback, &settings));
-  std::int32_t state = -1;
-  ASSERT_TRUE(capture->GetChannelStatus(3, &state, nullptr, nullptr, 0));
-  EXPECT_EQ(state, ipcapture::kChannelStopped);
-  EXPECT_TRUE(capture->StopChannel(3));
-}
-
 TEST_F(VideoCaptureTable, StatusOutputsAreClearedEvenWithoutAChannel) {
   std::int32_t state = -1;
   std::int32_t second = 7;
