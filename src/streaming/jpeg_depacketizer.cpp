@@ -200,35 +200,8 @@ bool CJpegDepacketizer::StartPicture(const std::uint8_t* payload, std::size_t le
   const std::uint8_t* chroma_table = chroma;
   std::size_t scan_start = offset;
   if (q >= kFirstInBandQ) {
-    // Section 3.1.8: MBZ, precision (one bit per table, 1 for 16-bit values), 16-bit length,
-    // then the tables. Length 0: the tables of this Q sent before.
-    if (length - offset < kQuantHeaderSize) return false;
-    const std::uint8_t precision = payload[offset + 1];
-    const std::size_t tables_length = Read16(payload + offset + 2);
-    scan_start = offset + kQuantHeaderSize;
-    if (precision != 0) return false;
-    const CachedTables* cached = nullptr;
-    if (tables_length == 0) {
-      for (const CachedTables& entry : cache_) {
-        if (entry.q == q) cached = &entry;
-      }
-      if (cached == nullptr) return false;
-    } else {
-      if (tables_length < kQuantTablesSize || tables_length > length - scan_start) return false;
-      CachedTables* slot = nullptr;
-      for (CachedTables& entry : cache_) {
-        if (entry.q == q) slot = &entry;
-      }
-      if (slot == nullptr) {
-        slot = &cache_[next_cache_slot_];
-        next_cache_slot_ = (next_cache_slot_ + 1) % kCachedTablesCount;
-      }
-      slot->q = q;
-      std::memcpy(slot->tables.data(), payload + scan_start, kQuantTablesSize);
-      cached = slot;
-      // Tables past the two that types 0 and 1 use are skipped.
-      scan_start += tables_length;
-    }
+    const CachedTables* cached = TakeTables(payload, length, offset, scan_start);
+    if (cached == nullptr) return false;
     luma_table = cached->tables.data();
     chroma_table = cached->tables.data() + 64;
   } else {
@@ -244,6 +217,52 @@ bool CJpegDepacketizer::StartPicture(const std::uint8_t* payload, std::size_t le
   std::memcpy(picture_.data(), payload + 4, picture_.size());
   in_picture_ = true;
   return true;
+}
+
+const CJpegDepacketizer::CachedTables* CJpegDepacketizer::TakeTables(const std::uint8_t* payload,
+                                                                     std::size_t length, std::size_t offset,
+                                                                     std::size_t& scan_start) {
+  // Section 3.1.8: MBZ, precision (one bit per table, 1 for 16-bit values), 16-bit length,
+  // then the tables. Length 0: the tables of this Q sent before.
+  const int q = payload[5];
+  if (length - offset < kQuantHeaderSize) return nullptr;
+  const std::uint8_t precision = payload[offset + 1];
+  const std::size_t tables_length = Read16(payload + offset + 2);
+  scan_start = offset + kQuantHeaderSize;
+  if (precision != 0) return nullptr;
+  if (tables_length == 0) {
+    const CachedTables* cached = nullptr;
+    for (const CachedTables& entry : cache_) {
+      if (entry.q == q) cached = &entry;
+    }
+    return cached;
+  }
+  if (tables_length < kQuantTablesSize || tables_length > length - scan_start) return nullptr;
+  CachedTables* slot = nullptr;
+  for (CachedTables& entry : cache_) {
+    if (entry.q == q) slot = &entry;
+  }
+  if (slot == nullptr) {
+    slot = &cache_[next_cache_slot_];
+    next_cache_slot_ = (next_cache_slot_ + 1) % kCachedTablesCount;
+  }
+  slot->q = q;
+  std::memcpy(slot->tables.data(), payload + scan_start, kQuantTablesSize);
+  // Tables past the two that types 0 and 1 use are skipped.
+  scan_start += tables_length;
+  return slot;
+}
+
+void CJpegDepacketizer::KeepTablesOf(const std::uint8_t* payload, std::size_t length) {
+  if (payload == nullptr || length < kMainHeaderSize || payload[5] < kFirstInBandQ) return;
+  if (payload[1] != 0 || payload[2] != 0 || payload[3] != 0) return;  // not a first fragment
+  std::size_t offset = kMainHeaderSize;
+  if (IsRestartType(payload[4])) {
+    if (length - offset < kRestartHeaderSize) return;
+    offset += kRestartHeaderSize;
+  }
+  std::size_t scan_start = 0;
+  TakeTables(payload, length, offset, scan_start);
 }
 
 bool CJpegDepacketizer::TakeFragment(const std::uint8_t* payload, std::size_t length) {
@@ -283,7 +302,10 @@ JpegFrame CJpegDepacketizer::OnPayload(const std::uint8_t* payload, std::size_t 
   if (sequence_gap) {
     DropPicture();
   } else if (broken_) {
-    taken = true;  // skipped until the marker
+    // Skipped until the marker; tables sent in band are kept all the same, since a camera may
+    // send them only once, with the very picture a new session drops.
+    KeepTablesOf(payload, length);
+    taken = true;
   } else {
     taken = TakeFragment(payload, length);
   }

@@ -58,7 +58,8 @@ struct JpegFrame {
 // to the next marker; the marker packet itself, even a damaged one, ends the broken state, so the
 // packet after it starts a picture. A lost marker costs that picture and the next; a packet lost
 // mid-picture costs that picture. After Reset the stream counts as broken: the first picture
-// taken is the one after the first marker.
+// taken is the one after the first marker. In-band tables are kept from skipped pictures too: a
+// camera that sends them once sends them with the picture a new session skips.
 //
 // The fragment offset is checked: the first fragment of a picture has offset 0 and each later one
 // the number of scan bytes so far, and it repeats the first fragment's type, Q, width and height.
@@ -99,6 +100,13 @@ class CJpegDepacketizer {
 
   bool StartPicture(const std::uint8_t* payload, std::size_t length, std::size_t offset,
                     int restart_interval);
+  // The quantisation header at `offset` of a first fragment with Q of 128 or more: the tables it
+  // carries (now kept for its Q) or, with the length 0, those kept for its Q; null when malformed
+  // or none are kept. scan_start is set past the header and tables.
+  const CachedTables* TakeTables(const std::uint8_t* payload, std::size_t length, std::size_t offset,
+                                 std::size_t& scan_start);
+  // Keeps the tables of a first fragment that is skipped while the stream is broken.
+  void KeepTablesOf(const std::uint8_t* payload, std::size_t length);
   bool TakeFragment(const std::uint8_t* payload, std::size_t length);
   void DropPicture();
 

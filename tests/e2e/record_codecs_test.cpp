@@ -70,7 +70,7 @@ class RecordCodecs : public ::testing::Test {
   // `tessavirn record` with its exit code.
   tessavirn_test::CommandResult Record(const std::string& address, const std::vector<std::string>& camsim_args,
                                        const std::string& record_args, int seconds = 2) {
-    std::vector<std::string> args = {CAMSIM_PROGRAM, "--profile", "old_firmware", "--addr", address, "--port", "80"};
+    std::vector<std::string> args = {CAMSIM_PROGRAM, "--profile", "ptz_dome", "--addr", address, "--port", "80"};
     args.insert(args.end(), camsim_args.begin(), camsim_args.end());
     ChildProgram camera(args, {}, dir_ + "/camsim_" + address + ".out");
     EXPECT_TRUE(camera.started());
@@ -129,10 +129,10 @@ TEST_F(RecordCodecs, MotionJpegOverRtspDecodesToTheSimulatorsPictures) {
        {"--mjpeg-type", "64", "--mjpeg-q", "200", "--mjpeg-table-quality", "40", "--mjpeg-restart-interval", "3"},
        settings(64, 200, 40, false, 3), false, {}},
       {"a packet lost mid-picture",
-       {"--mjpeg-type", "1", "--mjpeg-q", "50", "--fault", "drop-packet:frame=10:packet=2"},
+       {"--mjpeg-type", "1", "--mjpeg-q", "50", "--fault", "drop-packet:10:2"},
        settings(1, 50, 75, false, 8), false, {10}},
       {"a marker packet lost",
-       {"--mjpeg-type", "1", "--mjpeg-q", "50", "--fault", "drop-packet:frame=10:packet=last"},
+       {"--mjpeg-type", "1", "--mjpeg-q", "50", "--fault", "drop-packet:10:last"},
        settings(1, 50, 75, false, 8), false, {10, 11}},
   };
   int address = 240;

@@ -195,6 +195,15 @@ TEST_F(JpegDepacketizerTest, InBandTablesAreUsedAndKeptPerQ) {
   ASSERT_EQ(again.event, JpegEvent::kFrame);
   EXPECT_EQ(Slice(ToBytes(again.jpeg), 7, 64), luma);
   EXPECT_EQ(Slice(ToBytes(again.jpeg), 605, 3), (Bytes{0x78, 0xFF, 0xD9}));
+
+  // A new session skips its first picture, and with it the only tables a camera may send.
+  depacketizer_.Reset();
+  const Bytes other(64, 0x04);
+  EXPECT_EQ(Feed(Concat({Main(0, 1, 254), {0x00, 0x00, 0x00, 0x80}, other, chroma, {0x79}}), kMarker).event,
+            JpegEvent::kNone);
+  const JpegFrame later = Feed(Concat({Main(0, 1, 254), {0x00, 0x00, 0x00, 0x00, 0x7A}}), kMarker);
+  ASSERT_EQ(later.event, JpegEvent::kFrame);
+  EXPECT_EQ(Slice(ToBytes(later.jpeg), 7, 64), other);
 }
 
 TEST_F(JpegDepacketizerTest, RestartHeaderIsStrippedFromEveryFragment) {

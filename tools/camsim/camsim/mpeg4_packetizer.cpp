@@ -1,6 +1,15 @@
 #include "camsim/mpeg4_packetizer.h"
 
 namespace camsim {
+namespace {
+
+// Where the video object plane start code 00 00 01 B6 begins in a picture; 0 when nowhere.
+std::size_t VopStart(const std::string& picture) {
+  const std::size_t at = picture.find(std::string("\0\0\1\xB6", 4));
+  return at == std::string::npos ? 0 : at;
+}
+
+}  // namespace
 
 Mpeg4Packetizer::Mpeg4Packetizer(std::shared_ptr<const Mpeg4Clip> clip, std::size_t max_payload,
                                  bool header_own_packet)
@@ -14,18 +23,22 @@ Mpeg4Packetizer::Mpeg4Packetizer(std::shared_ptr<const Mpeg4Clip> clip, std::siz
 PacketizedUnit Mpeg4Packetizer::Packetize(std::size_t unit, std::uint64_t) const {
   const Unit& which = units_[unit];
   const Mpeg4ClipPicture& picture = clip_->pictures()[which.picture];
+  // In a packet of its own the header takes the picture's GOV header along: what follows it
+  // then begins with the picture's start code, as receivers look for.
+  const std::size_t vop = header_own_packet_ && picture.intra ? VopStart(picture.bytes) : 0;
   PacketizedUnit packetized;
   packetized.clip_unit = which.picture;
   if (which.header) {
-    packetized.payloads = SplitPayloads(clip_->config(), max_payload_);
+    const std::string header = clip_->config() + picture.bytes.substr(0, vop);
+    packetized.payloads = SplitPayloads(header, max_payload_);
     packetized.marker = false;
     packetized.parameter_sets = true;
-    packetized.length = clip_->config().size();
+    packetized.length = header.size();
     return packetized;
   }
   packetized.idr = picture.intra;
   const bool with_header = picture.intra && !header_own_packet_;
-  const std::string bytes = with_header ? clip_->config() + picture.bytes : picture.bytes;
+  const std::string bytes = with_header ? clip_->config() + picture.bytes : picture.bytes.substr(vop);
   packetized.payloads = SplitPayloads(bytes, max_payload_);
   packetized.length = bytes.size();
   return packetized;

@@ -16,7 +16,8 @@ constexpr std::uint8_t kMpeg4PayloadType = 96;
 
 // The MPEG-4 stream: the clip's pictures in a loop, the configuration header before every intra
 // picture, in the picture's first packet or, with header_own_packet, as a unit of its own (a
-// packet without marker, the picture's time stamp) right before it. The payload is the byte
+// packet without marker, the picture's time stamp, the picture's GOV header included) right
+// before it. The payload is the byte
 // stream itself (section 3.2), a picture split into packets of at most max_payload bytes, the
 // marker on its last packet.
 class Mpeg4Packetizer : public MediaSource {
