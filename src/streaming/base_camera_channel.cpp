@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <string>
 
 #include "driver/capture_driver.h"
 #include "driver/log_level.h"
@@ -48,7 +49,19 @@ CBaseCameraChannel::~CBaseCameraChannel() {
 }
 
 void CBaseCameraChannel::LoadDecoderLibrary() {
-  decoder_library_ = dlopen(kDecoderLibrary, RTLD_NOW | RTLD_LOCAL);
+  // The host keeps its decoder library beside the driver. The directory is found from this code's
+  // own address rather than left to the search path: a sanitizer's dlopen wrapper, for one,
+  // makes the search run as if called from the sanitizer's runtime, without the driver's paths.
+  Dl_info self{};
+  if (dladdr(reinterpret_cast<void*>(&PictureSizeClass), &self) != 0 && self.dli_fname != nullptr) {
+    std::string path = self.dli_fname;
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos) {
+      path.replace(slash + 1, std::string::npos, kDecoderLibrary);
+      decoder_library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+  }
+  if (decoder_library_ == nullptr) decoder_library_ = dlopen(kDecoderLibrary, RTLD_NOW | RTLD_LOCAL);
   if (decoder_library_ == nullptr) return;
   void* symbol = dlsym(decoder_library_, "ParseMpegHeader");
   if (symbol == nullptr) symbol = dlsym(decoder_library_, "_ParseMpegHeader@16");
