@@ -169,6 +169,17 @@ ipcapture::ICaptureFrameFactory* CBaseCameraChannel::frame_factory() const {
   return driver_ != nullptr ? driver_->frame_factory() : nullptr;
 }
 
+EncoderInputs CBaseCameraChannel::FormatEncoderInputs() const {
+  EncoderInputs inputs;
+  inputs.input = channel_ + 1;
+  inputs.width = width_;
+  inputs.height = height_;
+  inputs.quality = quality_;
+  inputs.frame_interval_ms = frame_interval_ms_;
+  inputs.ntsc = driver_ != nullptr && driver_->ntsc();
+  return inputs;
+}
+
 bool CBaseCameraChannel::MeasureMpeg4Picture(const std::uint8_t* data, std::uint32_t length) {
   if (parse_mpeg_header_ == nullptr) return false;
   std::uint16_t width = 0;

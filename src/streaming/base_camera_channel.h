@@ -8,6 +8,7 @@
 #include "driver/error_counter.h"
 #include "host/frame.h"
 #include "platform/clock.h"
+#include "streaming/encoder_configuration.h"
 #include "thread/event.h"
 
 namespace kalmora {
@@ -89,6 +90,9 @@ class CBaseCameraChannel : public CZELVErrorCounter {
   // channel thread may be blocked in (an HTTP exchange, an RTSP reply), so the join is prompt.
   virtual void AbortBlockingWork() {}
 
+  // The input number, format and video standard the encoder requests are built from; the
+  // bitrate limits and options are the RTSP channels' to add.
+  EncoderInputs FormatEncoderInputs() const;
   // Measures an MPEG-4 key picture with the decoder library and takes the size it found as the
   // channel's; false without the library or when it finds no video object layer header.
   bool MeasureMpeg4Picture(const std::uint8_t* data, std::uint32_t length);

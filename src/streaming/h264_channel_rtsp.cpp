@@ -1,7 +1,5 @@
 #include "streaming/h264_channel_rtsp.h"
 
-#include <cstring>
-
 #include "host/types.h"
 
 namespace kalmora {
@@ -35,31 +33,9 @@ void CH264ChannelRTSP::OnRTPPacket(CRTPReceiver* /*receiver*/, const sockaddr_in
 }
 
 bool CH264ChannelRTSP::DeliverAccessUnit(const H264AccessUnit& unit) {
-  ipcapture::ICaptureFrameFactory* factory = frame_factory();
-  if (factory == nullptr) return false;
   const auto length = static_cast<std::uint32_t>(unit.Size());
   const std::uint32_t type = unit.key_frame ? ipcapture::kFrameTypeH264 : ipcapture::kFrameTypeH264Delta;
-  const std::uint32_t size_class = PictureSizeClass(width(), height());
-  ipcapture::ICaptureFrame* frame = factory->AllocateFrame(type, FrameBufferSize(length), kAllocationTag);
-  if (frame == nullptr) return false;
-  std::uint8_t* data = frame->GetData();
-  if (!unit.header.empty()) std::memcpy(data, unit.header.data(), unit.header.size());
-  std::memcpy(data + unit.header.size(), unit.body.data(), unit.body.size());
-
-  ipcapture::SystemTime stamp;
-  time_stamps().GetFrameTime(stamp);
-  frame->SetWidth(width());
-  frame->SetHeight(height());
-  frame->SetSizeClass(size_class);
-  frame->SetDataLength(length);
-  frame->SetFrameType(type);
-  frame->SetTimeStamp(stamp);
-
-  const bool taken = consumer() != nullptr && consumer()->CaptureFrameCallback(frame);
-  MarkFrameReceived();
-  factory->ReleaseFrame(frame);
-  if (taken) SetCameraState(true);
-  return taken;
+  return HandToHost(type, FrameBufferSize(length), {unit.header, unit.body}, width(), height(), MarkRefused::kYes);
 }
 
 }  // namespace kalmora

@@ -13,8 +13,6 @@ namespace kalmora {
 // base's (see CBaseRTSPChannel).
 class CH264ChannelRTSP final : public CCommonChannelRTSP {
  public:
-  static constexpr const char* kAllocationTag = "Tessavirn";
-
   CH264ChannelRTSP(std::uint32_t channel, CIPCaptureDriver* driver, ipcapture::ICaptureFrameCallback* consumer);
   ~CH264ChannelRTSP() override;
 

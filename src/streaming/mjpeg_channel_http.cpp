@@ -55,17 +55,6 @@ CMJPEGChannelHTTP::~CMJPEGChannelHTTP() {
   Stop();
 }
 
-EncoderInputs CMJPEGChannelHTTP::Inputs() const {
-  EncoderInputs in;
-  in.input = channel() + 1;
-  in.width = width();
-  in.height = height();
-  in.quality = quality();
-  in.frame_interval_ms = frame_interval_ms();
-  in.ntsc = driver() != nullptr && driver()->ntsc();
-  return in;
-}
-
 std::uint32_t CMJPEGChannelHTTP::ThreadBody() {
   SetState(ipcapture::kChannelConnecting);
   const std::uint32_t interval = std::max(frame_interval_ms(), 1u);
@@ -81,7 +70,7 @@ std::uint32_t CMJPEGChannelHTTP::ThreadBody() {
   bool stopped = !EnterAbortable();
   while (!stopped) {
     bool grab_stopped = false;
-    if (ConfigureMjpegEncoder(http_, Inputs(), max_bitrate_)) {
+    if (ConfigureMjpegEncoder(http_, FormatEncoderInputs(), max_bitrate_)) {
       MarkFrameReceived();
       SetState(ipcapture::kChannelStreaming);
       ResetErrorCount();

@@ -64,7 +64,6 @@ class CMJPEGChannelHTTP final : public CBaseCameraChannel {
   bool EnterAbortable();
   // From here on no stop aborts the client: one that came is lifted.
   void LeaveAbortable();
-  EncoderInputs Inputs() const;
 
   Web::CHttpClient http_;
   CCachingThread cache_;

@@ -1,7 +1,5 @@
 #include "streaming/mjpeg_channel_rtsp.h"
 
-#include <cstring>
-
 #include "host/types.h"
 
 namespace kalmora {
@@ -33,29 +31,10 @@ void CMJPEGChannelRTSP::OnRTPPacket(CRTPReceiver* /*receiver*/, const sockaddr_i
 }
 
 bool CMJPEGChannelRTSP::DeliverPicture(const JpegFrame& picture) {
-  ipcapture::ICaptureFrameFactory* factory = frame_factory();
-  if (factory == nullptr || picture.jpeg.empty()) return false;
-  const auto length = static_cast<std::uint32_t>(picture.jpeg.size());
-  ipcapture::ICaptureFrame* frame = factory->AllocateFrame(ipcapture::kFrameTypeJpeg, length, kAllocationTag);
-  if (frame == nullptr) return false;
-  std::memcpy(frame->GetData(), picture.jpeg.data(), length);
-
-  ipcapture::SystemTime stamp;
-  time_stamps().GetFrameTime(stamp);
-  frame->SetWidth(static_cast<std::uint32_t>(picture.width));
-  frame->SetHeight(static_cast<std::uint32_t>(picture.height));
-  frame->SetSizeClass(PictureSizeClass(width(), height()));
-  frame->SetDataLength(length);
-  frame->SetFrameType(ipcapture::kFrameTypeJpeg);
-  frame->SetTimeStamp(stamp);
-
-  const bool taken = consumer() != nullptr && consumer()->CaptureFrameCallback(frame);
-  factory->ReleaseFrame(frame);
-  if (taken) {
-    MarkFrameReceived();
-    SetCameraState(true);
-  }
-  return taken;
+  if (picture.jpeg.empty()) return false;
+  return HandToHost(ipcapture::kFrameTypeJpeg, static_cast<std::uint32_t>(picture.jpeg.size()), {picture.jpeg},
+                    static_cast<std::uint32_t>(picture.width), static_cast<std::uint32_t>(picture.height),
+                    MarkRefused::kNo);
 }
 
 }  // namespace kalmora

@@ -12,8 +12,6 @@ namespace kalmora {
 // base's (see CBaseRTSPChannel).
 class CMJPEGChannelRTSP final : public CCommonChannelRTSP {
  public:
-  static constexpr const char* kAllocationTag = "Tessavirn";
-
   CMJPEGChannelRTSP(std::uint32_t channel, CIPCaptureDriver* driver, ipcapture::ICaptureFrameCallback* consumer);
   ~CMJPEGChannelRTSP() override;
 

@@ -1,7 +1,5 @@
 #include "streaming/mpeg4_channel_rtsp.h"
 
-#include <cstring>
-
 #include "host/types.h"
 
 namespace kalmora {
@@ -35,32 +33,14 @@ void CMPEGChannelRTSP::OnRTPPacket(CRTPReceiver* /*receiver*/, const sockaddr_in
 }
 
 bool CMPEGChannelRTSP::DeliverPicture(const Mpeg4Picture& picture) {
-  ipcapture::ICaptureFrameFactory* factory = frame_factory();
-  if (factory == nullptr) return false;
+  if (frame_factory() == nullptr) return false;
   const auto length = static_cast<std::uint32_t>(picture.data.size());
   std::uint32_t type = ipcapture::kFrameTypeDivi;
   if (picture.key_frame) {
     if (!MeasureMpeg4Picture(picture.data.data(), length)) return false;
     type = ipcapture::kFrameTypeDivx;
   }
-  ipcapture::ICaptureFrame* frame = factory->AllocateFrame(type, FrameBufferSize(length), kAllocationTag);
-  if (frame == nullptr) return false;
-  std::memcpy(frame->GetData(), picture.data.data(), length);
-
-  ipcapture::SystemTime stamp;
-  time_stamps().GetFrameTime(stamp);
-  frame->SetWidth(width());
-  frame->SetHeight(height());
-  frame->SetSizeClass(PictureSizeClass(width(), height()));
-  frame->SetDataLength(length);
-  frame->SetFrameType(type);
-  frame->SetTimeStamp(stamp);
-
-  const bool taken = consumer() != nullptr && consumer()->CaptureFrameCallback(frame);
-  MarkFrameReceived();
-  factory->ReleaseFrame(frame);
-  if (taken) SetCameraState(true);
-  return taken;
+  return HandToHost(type, FrameBufferSize(length), {picture.data}, width(), height(), MarkRefused::kYes);
 }
 
 }  // namespace kalmora

@@ -13,8 +13,6 @@ namespace kalmora {
 // base's (see CBaseRTSPChannel).
 class CMPEGChannelRTSP final : public CCommonChannelRTSP {
  public:
-  static constexpr const char* kAllocationTag = "Tessavirn";
-
   CMPEGChannelRTSP(std::uint32_t channel, CIPCaptureDriver* driver, ipcapture::ICaptureFrameCallback* consumer);
   ~CMPEGChannelRTSP() override;
 

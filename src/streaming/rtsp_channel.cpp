@@ -1,5 +1,6 @@
 #include "streaming/rtsp_channel.h"
 
+#include <cstring>
 #include <new>
 
 #include "camera/http_client.h"
@@ -249,13 +250,7 @@ bool CCommonChannelRTSP::ConfigureEncoder() {
   http.SetPassword(owner->password().c_str());
   time_stamps_.Reset();
 
-  EncoderInputs inputs;
-  inputs.input = channel() + 1;
-  inputs.width = width();
-  inputs.height = height();
-  inputs.quality = quality();
-  inputs.frame_interval_ms = frame_interval_ms();
-  inputs.ntsc = owner->ntsc();
+  EncoderInputs inputs = FormatEncoderInputs();
   inputs.min_bitrate = owner->CustomParameterText(kParamMinimumBitrate);
   inputs.max_bitrate = owner->CustomParameterText(kParamMaximumBitrate);
   inputs.media_type_option = owner->CustomParameterText(kParamMediaTypeSupport);
@@ -267,6 +262,35 @@ bool CCommonChannelRTSP::ConfigureEncoder() {
   const bool configured = SendEncoderRequests(http, requests);
   UnregisterAbortable();
   return configured && !StopRequested();
+}
+
+bool CCommonChannelRTSP::HandToHost(std::uint32_t type, std::uint32_t buffer_size,
+                                    std::initializer_list<std::span<const std::uint8_t>> pieces,
+                                    std::uint32_t picture_width, std::uint32_t picture_height,
+                                    MarkRefused mark_refused) {
+  ipcapture::ICaptureFrameFactory* factory = frame_factory();
+  if (factory == nullptr) return false;
+  ipcapture::ICaptureFrame* frame = factory->AllocateFrame(type, buffer_size, kAllocationTag);
+  if (frame == nullptr) return false;
+  std::uint32_t length = 0;
+  for (const auto piece : pieces) {
+    if (!piece.empty()) std::memcpy(frame->GetData() + length, piece.data(), piece.size());
+    length += static_cast<std::uint32_t>(piece.size());
+  }
+  ipcapture::SystemTime stamp;
+  time_stamps_.GetFrameTime(stamp);
+  frame->SetWidth(picture_width);
+  frame->SetHeight(picture_height);
+  frame->SetSizeClass(PictureSizeClass(width(), height()));
+  frame->SetDataLength(length);
+  frame->SetFrameType(type);
+  frame->SetTimeStamp(stamp);
+
+  const bool taken = consumer() != nullptr && consumer()->CaptureFrameCallback(frame);
+  if (taken || mark_refused == MarkRefused::kYes) MarkFrameReceived();
+  factory->ReleaseFrame(frame);
+  if (taken) SetCameraState(true);
+  return taken;
 }
 
 }  // namespace kalmora

@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <span>
 
 #include "streaming/base_camera_channel.h"
 #include "streaming/encoder_configuration.h"
@@ -116,6 +118,8 @@ class CBaseRTSPChannel : public CBaseCameraChannel, public IRTPReceiverUser {
 // encoder configuration and the time-stamp converter.
 class CCommonChannelRTSP : public CBaseRTSPChannel {
  public:
+  static constexpr const char* kAllocationTag = "Tessavirn";
+
   CCommonChannelRTSP(std::uint32_t channel, CIPCaptureDriver* driver, ipcapture::ICaptureFrameCallback* consumer,
                      int stream_kind);
 
@@ -129,6 +133,16 @@ class CCommonChannelRTSP : public CBaseRTSPChannel {
   virtual void FillStreamProfile(StreamProfile& profile) = 0;
 
   CTimeStampConverter& time_stamps() { return time_stamps_; }
+
+  // What to do with the frame time when the host refuses a frame.
+  enum class MarkRefused : bool { kNo, kYes };
+  // Hands one frame to the host: `pieces` one after the other in a buffer of buffer_size bytes
+  // of the given type, with the picture size given, the channel's size class and the frame time
+  // of the last RTP time stamp. True when the host took it; the frame time is marked then, and
+  // with MarkRefused::kYes also when it refused it.
+  bool HandToHost(std::uint32_t type, std::uint32_t buffer_size,
+                  std::initializer_list<std::span<const std::uint8_t>> pieces, std::uint32_t picture_width,
+                  std::uint32_t picture_height, MarkRefused mark_refused);
 
  private:
   int stream_kind_;
