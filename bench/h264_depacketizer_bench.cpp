@@ -20,6 +20,8 @@ namespace {
 
 using bench::Packet;
 using bench::PushBig;
+using bench::RunDepacketize;
+using bench::RunReceivePath;
 using bench::SetRates;
 
 constexpr std::size_t kMaxPayload = 1400;
@@ -98,59 +100,25 @@ std::vector<Packet> OneSecond() {
   return builder.Take();
 }
 
-struct Payload {
-  const std::uint8_t* data;
-  std::size_t size;
-  bool marker;
-};
+// One access unit out of the depacketiser: whether it is a whole frame.
+bool TakeAccessUnit(CH264Depacketizer& depacketizer, const std::uint8_t* payload, std::size_t length, bool marker,
+                    bool gap) {
+  const H264AccessUnit unit = depacketizer.OnPayload(payload, length, marker, gap);
+  benchmark::DoNotOptimize(unit.body.data());
+  return unit.event == H264Event::kFrame && !unit.broken;
+}
 
 void BM_Depacketize(benchmark::State& state) {
-  const std::vector<Packet> packets = OneSecond();
-  std::vector<Payload> payloads;
-  std::size_t bytes = 0;
-  for (const Packet& packet : packets) {
-    payloads.push_back({packet.datagram.data() + 12, packet.datagram.size() - 12, packet.marker});
-    bytes += packet.datagram.size() - 12;
-  }
   CH264Depacketizer depacketizer;
-  for (auto _ : state) {
-    int frames = 0;
-    for (const Payload& payload : payloads) {
-      const H264AccessUnit unit =
-          depacketizer.OnPayload(payload.data, payload.size, payload.marker, false);
-      benchmark::DoNotOptimize(unit.body.data());
-      frames += unit.event == H264Event::kFrame;
-    }
-    if (frames != kFramesPerSecond) state.SkipWithError("wrong number of frames");
-  }
-  SetRates(state, payloads.size(), bytes);
-  state.counters["packets"] = static_cast<double>(payloads.size());
+  RunDepacketize(state, OneSecond(), kFramesPerSecond,
+                 [&](auto... args) { return TakeAccessUnit(depacketizer, args...); });
 }
 BENCHMARK(BM_Depacketize);
 
 void BM_ReceivePath(benchmark::State& state) {
-  const std::vector<Packet> packets = OneSecond();
-  std::size_t bytes = 0;
-  for (const Packet& packet : packets) bytes += packet.datagram.size();
-  CRtpSequenceCheck sequence_check;
   CH264Depacketizer depacketizer;
-  for (auto _ : state) {
-    sequence_check.Reset();  // the stream restarts at 65534 each pass
-    int frames = 0;
-    for (const Packet& packet : packets) {
-      RtpPacket rtp;
-      if (!ParseRtpPacket(packet.datagram.data(), packet.datagram.size(), rtp)) continue;
-      const RtpSequenceResult sequence = sequence_check.Check(rtp.ssrc, rtp.sequence_number);
-      if (sequence == RtpSequenceResult::kStale) continue;
-      const bool gap = sequence == RtpSequenceResult::kGap;
-      const H264AccessUnit unit =
-          depacketizer.OnPayload(rtp.payload, rtp.payload_length, rtp.marker, gap);
-      benchmark::DoNotOptimize(unit.body.data());
-      frames += unit.event == H264Event::kFrame && !unit.broken;
-    }
-    if (frames != kFramesPerSecond) state.SkipWithError("wrong number of frames");
-  }
-  SetRates(state, packets.size(), bytes);
+  RunReceivePath(state, OneSecond(), kFramesPerSecond,
+                 [&](auto... args) { return TakeAccessUnit(depacketizer, args...); });
 }
 BENCHMARK(BM_ReceivePath);
 

@@ -19,7 +19,8 @@ namespace {
 
 using bench::Packet;
 using bench::PushBig;
-using bench::SetRates;
+using bench::RunDepacketize;
+using bench::RunReceivePath;
 
 constexpr std::size_t kMaxPayload = 1400;
 constexpr int kFramesPerSecond = 25;
@@ -59,50 +60,27 @@ std::vector<Packet> OneSecond(std::uint8_t q) {
   return packets;
 }
 
+// One picture out of the depacketiser: whether it is a frame.
+bool TakePicture(CJpegDepacketizer& depacketizer, const std::uint8_t* payload, std::size_t length, bool marker,
+                 bool gap) {
+  const JpegFrame frame = depacketizer.OnPayload(payload, length, marker, gap);
+  benchmark::DoNotOptimize(frame.jpeg.data());
+  return frame.event == JpegEvent::kFrame;
+}
+
 void BM_JpegDepacketize(benchmark::State& state) {
-  const std::vector<Packet> packets = OneSecond(static_cast<std::uint8_t>(state.range(0)));
-  std::size_t bytes = 0;
-  for (const Packet& packet : packets) bytes += packet.datagram.size() - 12;
   CJpegDepacketizer depacketizer;
   depacketizer.OnPayload(nullptr, 0, true, false);  // the first marker ends the broken state
-  for (auto _ : state) {
-    int frames = 0;
-    for (const Packet& packet : packets) {
-      const JpegFrame frame = depacketizer.OnPayload(
-          packet.datagram.data() + 12, packet.datagram.size() - 12, packet.marker, false);
-      benchmark::DoNotOptimize(frame.jpeg.data());
-      frames += frame.event == JpegEvent::kFrame;
-    }
-    if (frames != kFramesPerSecond) state.SkipWithError("wrong number of frames");
-  }
-  SetRates(state, packets.size(), bytes);
-  state.counters["packets"] = static_cast<double>(packets.size());
+  RunDepacketize(state, OneSecond(static_cast<std::uint8_t>(state.range(0))), kFramesPerSecond,
+                 [&](auto... args) { return TakePicture(depacketizer, args...); });
 }
 BENCHMARK(BM_JpegDepacketize)->Arg(80)->Arg(255);
 
 void BM_JpegReceivePath(benchmark::State& state) {
-  const std::vector<Packet> packets = OneSecond(static_cast<std::uint8_t>(state.range(0)));
-  std::size_t bytes = 0;
-  for (const Packet& packet : packets) bytes += packet.datagram.size();
-  CRtpSequenceCheck sequence_check;
   CJpegDepacketizer depacketizer;
   depacketizer.OnPayload(nullptr, 0, true, false);
-  for (auto _ : state) {
-    sequence_check.Reset();  // the stream restarts at 65534 each pass
-    int frames = 0;
-    for (const Packet& packet : packets) {
-      RtpPacket rtp;
-      if (!ParseRtpPacket(packet.datagram.data(), packet.datagram.size(), rtp)) continue;
-      const RtpSequenceResult sequence = sequence_check.Check(rtp.ssrc, rtp.sequence_number);
-      if (sequence == RtpSequenceResult::kStale) continue;
-      const JpegFrame frame = depacketizer.OnPayload(rtp.payload, rtp.payload_length, rtp.marker,
-                                                     sequence == RtpSequenceResult::kGap);
-      benchmark::DoNotOptimize(frame.jpeg.data());
-      frames += frame.event == JpegEvent::kFrame;
-    }
-    if (frames != kFramesPerSecond) state.SkipWithError("wrong number of frames");
-  }
-  SetRates(state, packets.size(), bytes);
+  RunReceivePath(state, OneSecond(static_cast<std::uint8_t>(state.range(0))), kFramesPerSecond,
+                 [&](auto... args) { return TakePicture(depacketizer, args...); });
 }
 BENCHMARK(BM_JpegReceivePath)->Arg(80)->Arg(255);
 

@@ -19,7 +19,8 @@ namespace {
 
 using bench::Packet;
 using bench::PushBig;
-using bench::SetRates;
+using bench::RunDepacketize;
+using bench::RunReceivePath;
 
 constexpr std::size_t kMaxPayload = 1400;
 constexpr int kPicturesPerSecond = 25;
@@ -61,48 +62,23 @@ std::vector<Packet> OneSecond() {
   return packets;
 }
 
+// One picture out of the depacketiser: whether it is a frame.
+bool TakePicture(CMpeg4Depacketizer& depacketizer, const std::uint8_t* payload, std::size_t length, bool marker,
+                 bool gap) {
+  const Mpeg4Picture picture = depacketizer.OnPayload(payload, length, marker, gap);
+  benchmark::DoNotOptimize(picture.data.data());
+  return picture.event == Mpeg4Event::kFrame;
+}
+
 void BM_Mpeg4Depacketize(benchmark::State& state) {
-  const std::vector<Packet> packets = OneSecond();
-  std::size_t bytes = 0;
-  for (const Packet& packet : packets) bytes += packet.datagram.size() - 12;
   CMpeg4Depacketizer depacketizer;
-  for (auto _ : state) {
-    int pictures = 0;
-    for (const Packet& packet : packets) {
-      const Mpeg4Picture picture = depacketizer.OnPayload(packet.datagram.data() + 12,
-                                                          packet.datagram.size() - 12, packet.marker, false);
-      benchmark::DoNotOptimize(picture.data.data());
-      pictures += picture.event == Mpeg4Event::kFrame;
-    }
-    if (pictures != kPicturesPerSecond) state.SkipWithError("wrong number of pictures");
-  }
-  SetRates(state, packets.size(), bytes);
-  state.counters["packets"] = static_cast<double>(packets.size());
+  RunDepacketize(state, OneSecond(), kPicturesPerSecond, [&](auto... args) { return TakePicture(depacketizer, args...); });
 }
 BENCHMARK(BM_Mpeg4Depacketize);
 
 void BM_Mpeg4ReceivePath(benchmark::State& state) {
-  const std::vector<Packet> packets = OneSecond();
-  std::size_t bytes = 0;
-  for (const Packet& packet : packets) bytes += packet.datagram.size();
-  CRtpSequenceCheck sequence_check;
   CMpeg4Depacketizer depacketizer;
-  for (auto _ : state) {
-    sequence_check.Reset();  // the stream restarts at 65534 each pass
-    int pictures = 0;
-    for (const Packet& packet : packets) {
-      RtpPacket rtp;
-      if (!ParseRtpPacket(packet.datagram.data(), packet.datagram.size(), rtp)) continue;
-      const RtpSequenceResult sequence = sequence_check.Check(rtp.ssrc, rtp.sequence_number);
-      if (sequence == RtpSequenceResult::kStale) continue;
-      const Mpeg4Picture picture = depacketizer.OnPayload(rtp.payload, rtp.payload_length, rtp.marker,
-                                                          sequence == RtpSequenceResult::kGap);
-      benchmark::DoNotOptimize(picture.data.data());
-      pictures += picture.event == Mpeg4Event::kFrame;
-    }
-    if (pictures != kPicturesPerSecond) state.SkipWithError("wrong number of pictures");
-  }
-  SetRates(state, packets.size(), bytes);
+  RunReceivePath(state, OneSecond(), kPicturesPerSecond, [&](auto... args) { return TakePicture(depacketizer, args...); });
 }
 BENCHMARK(BM_Mpeg4ReceivePath);
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "streaming/rtp_packet.h"
+
 namespace kalmora::bench {
 
 inline void PushBig(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
@@ -31,6 +33,46 @@ inline void SetRates(benchmark::State& state, std::size_t packets, std::size_t b
   state.counters["per_packet"] =
       benchmark::Counter(static_cast<double>(state.iterations() * packets),
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The depacketiser alone: every datagram's payload (past its 12-byte RTP header) into
+// depacketize(payload, length, marker, gap), which returns whether a frame came out; the run fails
+// unless `frames` came out in each iteration.
+template <class Depacketize>
+void RunDepacketize(benchmark::State& state, const std::vector<Packet>& packets, int frames, Depacketize depacketize) {
+  std::size_t bytes = 0;
+  for (const Packet& packet : packets) bytes += packet.datagram.size() - 12;
+  for (auto _ : state) {
+    int out = 0;
+    for (const Packet& packet : packets) {
+      out += depacketize(packet.datagram.data() + 12, packet.datagram.size() - 12, packet.marker, false) ? 1 : 0;
+    }
+    if (out != frames) state.SkipWithError("wrong number of frames");
+  }
+  SetRates(state, packets.size(), bytes);
+  state.counters["packets"] = static_cast<double>(packets.size());
+}
+
+// The whole receive path of a datagram: RTP header parsing, the sequence check (the stream starts
+// again each iteration), then depacketize as above.
+template <class Depacketize>
+void RunReceivePath(benchmark::State& state, const std::vector<Packet>& packets, int frames, Depacketize depacketize) {
+  std::size_t bytes = 0;
+  for (const Packet& packet : packets) bytes += packet.datagram.size();
+  CRtpSequenceCheck sequence_check;
+  for (auto _ : state) {
+    sequence_check.Reset();
+    int out = 0;
+    for (const Packet& packet : packets) {
+      RtpPacket rtp;
+      if (!ParseRtpPacket(packet.datagram.data(), packet.datagram.size(), rtp)) continue;
+      const RtpSequenceResult sequence = sequence_check.Check(rtp.ssrc, rtp.sequence_number);
+      if (sequence == RtpSequenceResult::kStale) continue;
+      out += depacketize(rtp.payload, rtp.payload_length, rtp.marker, sequence == RtpSequenceResult::kGap) ? 1 : 0;
+    }
+    if (out != frames) state.SkipWithError("wrong number of frames");
+  }
+  SetRates(state, packets.size(), bytes);
 }
 
 }  // namespace kalmora::bench
