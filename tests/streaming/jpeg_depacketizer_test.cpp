@@ -63,65 +63,6 @@ TEST(JpegQuantTablesTest, ScaledExampleTablesInZigZagOrder) {
   }
 }
 
-struct Segment {
-  const char* label;
-  std::size_t offset;
-  Bytes bytes;
-};
-
-void ExpectSegments(const Bytes& header, std::initializer_list<Segment> segments) {
-  for (const Segment& s : segments) {
-    SCOPED_TRACE(s.label);
-    EXPECT_EQ(Slice(header, s.offset, s.bytes.size()), s.bytes);
-  }
-}
-
-const Bytes kLumaDcBits = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
-const Bytes kDcValues = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-const Bytes kLumaAcBits = {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7D};
-const Bytes kChromaDcBits = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
-const Bytes kChromaAcBits = {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77};
-
-TEST(JpegHeaderTest, SegmentsOfTheHeader) {
-  const Bytes luma(64, 0x0A);
-  const Bytes chroma(64, 0x0B);
-  Bytes header(kJpegHeaderWithRestartSize, 0xEE);
-  // 80 x 60 blocks: 640 x 480, type 1.
-  ASSERT_EQ(WriteJpegHeader(header.data(), luma.data(), 60, 1, 80, chroma.data()), 605u);
-  header.resize(605);
-  ExpectSegments(header, {
-      {"SOI", 0, {0xFF, 0xD8}},
-      {"DQT 0", 2, Concat({{0xFF, 0xDB, 0x00, 0x43, 0x00}, luma})},
-      {"DQT 1", 71, Concat({{0xFF, 0xDB, 0x00, 0x43, 0x01}, chroma})},
-      {"SOF0 640x480 4:2:0", 140, {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0xE0, 0x02, 0x80, 0x03,
-                                   0x00, 0x22, 0x00, 0x01, 0x11, 0x01, 0x02, 0x11, 0x01}},
-      {"DHT luminance DC", 159, Concat({{0xFF, 0xC4, 0x00, 0x1F, 0x00}, kLumaDcBits, kDcValues})},
-      {"DHT luminance AC", 192, Concat({{0xFF, 0xC4, 0x00, 0xB5, 0x10}, kLumaAcBits,
-                                        {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12}})},
-      {"DHT luminance AC last values", 373, {0xF9, 0xFA}},
-      {"DHT chrominance DC", 375,
-       Concat({{0xFF, 0xC4, 0x00, 0x1F, 0x01}, kChromaDcBits, kDcValues})},
-      {"DHT chrominance AC", 408, Concat({{0xFF, 0xC4, 0x00, 0xB5, 0x11}, kChromaAcBits,
-                                          {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21}})},
-      {"DHT chrominance AC last values", 589, {0xF9, 0xFA}},
-      {"SOS", 591, {0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x00, 0x00, 0x01, 0x11, 0x02, 0x11, 0x00, 0x3F,
-                    0x00}},
-  });
-}
-
-TEST(JpegHeaderTest, RestartTypeAddsDriAndKeepsSampling) {
-  const Bytes table(64, 0x01);
-  Bytes header(kJpegHeaderWithRestartSize, 0xEE);
-  // Type 64 is type 0 with restart markers: 4:2:2. 2 x 1 blocks: 16 x 8.
-  ASSERT_EQ(WriteJpegHeader(header.data(), table.data(), 1, 64, 2, table.data(), 0x0102), 611u);
-  ExpectSegments(header, {
-      {"DRI, interval 258", 140, {0xFF, 0xDD, 0x00, 0x04, 0x01, 0x02}},
-      {"SOF0 16x8 4:2:2", 146, {0xFF, 0xC0, 0x00, 0x11, 0x08, 0x00, 0x08, 0x00, 0x10, 0x03, 0x00,
-                                0x21}},
-      {"SOS at the end", 597, {0xFF, 0xDA, 0x00, 0x0C}},
-  });
-}
-
 // Main header (RFC 2435 section 3.1): type-dependent byte, offset, type, Q, width and height in
 // blocks.
 Bytes Main(std::uint32_t offset, std::uint8_t type, std::uint8_t q, std::uint8_t width = 2,
@@ -178,54 +119,6 @@ TEST_F(JpegDepacketizerTest, FirstPictureAfterResetIsSkipped) {
   depacketizer_.Reset();
   EXPECT_EQ(Feed(Concat({Main(0, 1, 50), {0x11}}), kMarker).event, JpegEvent::kNone);
   ExpectGoodPicture();
-}
-
-TEST_F(JpegDepacketizerTest, InBandTablesAreUsedAndKeptPerQ) {
-  const Bytes luma(64, 0x02);
-  const Bytes chroma(64, 0x03);
-  // Quantisation header: MBZ, precision 0, length 128.
-  const JpegFrame first =
-      Feed(Concat({Main(0, 1, 255), {0x00, 0x00, 0x00, 0x80}, luma, chroma, {0x77}}), kMarker);
-  ASSERT_EQ(first.event, JpegEvent::kFrame);
-  EXPECT_EQ(Slice(ToBytes(first.jpeg), 7, 64), luma);
-  EXPECT_EQ(Slice(ToBytes(first.jpeg), 76, 64), chroma);
-  EXPECT_EQ(Slice(ToBytes(first.jpeg), 605, 3), (Bytes{0x77, 0xFF, 0xD9}));
-  // Length 0: the tables sent before for Q 255.
-  const JpegFrame again = Feed(Concat({Main(0, 1, 255), {0x00, 0x00, 0x00, 0x00, 0x78}}), kMarker);
-  ASSERT_EQ(again.event, JpegEvent::kFrame);
-  EXPECT_EQ(Slice(ToBytes(again.jpeg), 7, 64), luma);
-  EXPECT_EQ(Slice(ToBytes(again.jpeg), 605, 3), (Bytes{0x78, 0xFF, 0xD9}));
-
-  // A new session skips its first picture, and with it the only tables a camera may send.
-  depacketizer_.Reset();
-  const Bytes other(64, 0x04);
-  EXPECT_EQ(Feed(Concat({Main(0, 1, 254), {0x00, 0x00, 0x00, 0x80}, other, chroma, {0x79}}), kMarker).event,
-            JpegEvent::kNone);
-  const JpegFrame later = Feed(Concat({Main(0, 1, 254), {0x00, 0x00, 0x00, 0x00, 0x7A}}), kMarker);
-  ASSERT_EQ(later.event, JpegEvent::kFrame);
-  EXPECT_EQ(Slice(ToBytes(later.jpeg), 7, 64), other);
-}
-
-TEST_F(JpegDepacketizerTest, RestartHeaderIsStrippedFromEveryFragment) {
-  const Bytes restart = {0x00, 0x0A, 0xFF, 0xFF};  // interval 10, F, L, count 0x3FFF
-  const Bytes tables(128, 0x04);
-  Feed(Concat({Main(0, 65, 200), restart, {0x00, 0x00, 0x00, 0x80}, tables, {0x11, 0x22}}),
-       kNoMarker);
-  const JpegFrame frame = Feed(Concat({Main(2, 65, 200), restart, {0x33}}), kMarker);
-  ASSERT_EQ(frame.event, JpegEvent::kFrame);
-  const Bytes jpeg = ToBytes(frame.jpeg);
-  ASSERT_EQ(jpeg.size(), 611u + 3u + 2u);
-  EXPECT_EQ(Slice(jpeg, 140, 6), (Bytes{0xFF, 0xDD, 0x00, 0x04, 0x00, 0x0A}));
-  EXPECT_EQ(jpeg[157], 0x22);  // type 65 is type 1: 4:2:0
-  EXPECT_EQ(Slice(jpeg, 611, 5), (Bytes{0x11, 0x22, 0x33, 0xFF, 0xD9}));
-}
-
-TEST_F(JpegDepacketizerTest, BufferKeepsItsPlaceAcrossPictures) {
-  const JpegFrame first = Feed(Concat({Main(0, 1, 50), Bytes(1000, 0x11)}), kMarker);
-  const std::uint8_t* data = first.jpeg.data();
-  const JpegFrame second = Feed(Concat({Main(0, 1, 50), Bytes(1000, 0x22)}), kMarker);
-  ASSERT_EQ(second.event, JpegEvent::kFrame);
-  EXPECT_EQ(second.jpeg.data(), data);
 }
 
 // Gaps: each row a packet sequence after a good picture, then a good picture must come out.
