@@ -39,6 +39,13 @@ bool CTickerThread::Stop() {
   return true;
 }
 
+void CTickerThread::RequestStop() {
+  // The event exists before any thread does: Start creates it first.
+  if (stop_event_) {
+    stop_event_->Set();
+  }
+}
+
 unsigned CTickerThread::ThreadFunction() {
   while (!stop_event_->Wait(period_ms_)) {
     try {

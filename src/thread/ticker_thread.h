@@ -28,6 +28,9 @@ class CTickerThread : public CSimpleThread {
   // Stop from OnTick itself returns at once and the thread ends after that tick; it is joined
   // by the next Start or Stop from the controlling thread, or by the destructor.
   bool Stop();
+  // Any thread: tells the thread to end after the tick in hand, without waiting for it. Stop or
+  // WaitForExit from the controlling thread joins it later.
+  void RequestStop();
 
  protected:
   unsigned ThreadFunction() override;

@@ -35,6 +35,11 @@ bool CWorkItemThread::Start(const char* name) {
 }
 
 void CWorkItemThread::Stop() {
+  RequestStop();
+  WaitForExit();
+}
+
+void CWorkItemThread::RequestStop() {
   running_ = false;
   ClearQueue();
   {
@@ -43,7 +48,6 @@ void CWorkItemThread::Stop() {
       wake_event_->Set();
     }
   }
-  WaitForExit();
 }
 
 bool CWorkItemThread::AddWorkItem(IWorkItem* item) {

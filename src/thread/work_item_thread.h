@@ -36,6 +36,9 @@ class CWorkItemThread : public CSimpleThread {
   // Refuses new items, deletes the queued ones unhandled, wakes the worker and joins it (after
   // the item in hand, if any, is finished).
   void Stop();
+  // Any thread: Stop without the join. The worker ends after the item in hand; Stop or
+  // WaitForExit from the controlling thread joins it later.
+  void RequestStop();
   // True when the item was queued: the thread owns it from then on. False, the item left with
   // the caller, when the thread is not running or the item is null.
   bool AddWorkItem(IWorkItem* item);
