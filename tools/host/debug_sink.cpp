@@ -22,6 +22,11 @@ std::vector<LogEntry> DebugSink::Entries() const {
   return entries_;
 }
 
+std::size_t DebugSink::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_.size();
+}
+
 std::vector<LogEntry> DebugSink::EntriesFrom(std::size_t first) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (first >= entries_.size()) return {};
@@ -39,6 +44,13 @@ std::vector<LogEntry> DebugSink::Find(const std::string& needle) const {
 
 std::string FormatLogEntry(const LogEntry& entry) {
   return "[level " + std::to_string(static_cast<unsigned>(entry.level)) + "] " + entry.text;
+}
+
+void LogPrinter::PrintNew() {
+  for (const auto& entry : sink_.EntriesFrom(printed_)) {
+    line_(FormatLogEntry(entry));
+    ++printed_;
+  }
 }
 
 }  // namespace tessavirn_host

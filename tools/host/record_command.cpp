@@ -30,23 +30,6 @@ using FilePointer = std::unique_ptr<std::FILE, FileCloser>;
 // How often the wait loop looks at the stop flag and the driver's log.
 constexpr auto kPollInterval = 100ms;
 
-// Prints the driver's log entries that have arrived since the last call.
-class LogPrinter {
- public:
-  LogPrinter(const DebugSink& sink, RecordConsole& console) : sink_(sink), console_(console) {}
-  void PrintNew() {
-    for (const auto& entry : sink_.EntriesFrom(printed_)) {
-      console_.Line(FormatLogEntry(entry));
-      ++printed_;
-    }
-  }
-
- private:
-  const DebugSink& sink_;
-  RecordConsole& console_;
-  std::size_t printed_ = 0;
-};
-
 std::optional<std::int32_t> ChannelState(kalmora::ipcapture::IIPVideoCapture& capture, std::uint32_t channel) {
   std::int32_t state = 0;
   std::int32_t second = 0;
@@ -101,7 +84,7 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
   RecordingConsumer consumer(video.get(), frame_log.get(), options.jpeg_dir);
   RecordConsole console(out, ::isatty(::fileno(out)) != 0, !options.quiet);
   DriverSession session(out, err, nullptr);
-  LogPrinter logs(session.sink(), console);
+  LogPrinter logs(session.sink(), [&console](const std::string& line) { console.Line(line); });
 
   const int opened = session.Open(options.driver_path, device);
   logs.PrintNew();

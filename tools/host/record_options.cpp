@@ -24,6 +24,12 @@ void FillDefaultCustomParameters(DeviceConfig& config) {
   config.custom_parameters.emplace(8, "0");
 }
 
+void FillCustomParameterGaps(DeviceConfig& config) {
+  if (config.custom_parameters.empty()) return;
+  const std::uint32_t highest = config.custom_parameters.rbegin()->first;
+  for (std::uint32_t index = 1; index < highest; ++index) config.custom_parameters.emplace(index, "");
+}
+
 std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePictureSize(const std::string& text) {
   const auto x = text.find('x');
   if (x == std::string::npos) return std::nullopt;

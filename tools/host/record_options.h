@@ -29,6 +29,11 @@ struct RecordOptions {
 // HTTP), 8 "0" PTZ channels. Given values are kept as they are, even malformed ones.
 void FillDefaultCustomParameters(DeviceConfig& config);
 
+// Gives every missing index between 1 and the highest given one an empty text: the driver reads
+// custom parameters from 1 upward and stops at the first missing index, so a parameter beyond a
+// gap (the digital I/O modes 11 to 13, for one) would never reach it.
+void FillCustomParameterGaps(DeviceConfig& config);
+
 // "WxH" with both from 1 to 65535; empty for anything else.
 std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePictureSize(const std::string& text);
 

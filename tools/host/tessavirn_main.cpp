@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "io_command.h"
 #include "open_command.h"
 #include "record_command.h"
 
@@ -55,8 +56,8 @@ bool ApplyDeviceArguments(const DeviceArguments& args, tessavirn_host::DeviceCon
   return true;
 }
 
-// Set by SIGINT and SIGTERM; the recording loop polls it. The handler resets itself, so a
-// second signal ends the program at once.
+// Set by SIGINT and SIGTERM; the recording and watching loops poll it. The handler resets
+// itself, so a second signal ends the program at once.
 std::atomic<bool> g_stop{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
@@ -115,6 +116,38 @@ int main(int argc, char** argv) {
                      "the output file (DIR is created)");
   record->add_flag("--quiet", record_options.quiet, "No progress line");
 
+  CLI::App* io = app.add_subcommand("io", "Digital inputs and relay outputs of a camera through the driver");
+  io->require_subcommand(1);
+  const char* io_modes =
+      " Custom parameters 1, 2, 6 and 8 default to 5000, 0, 0 and 0; 11 is the first source input, 12 the input "
+      "mode (1, 2 or 3; else nothing is polled), 13 the output mode (1 or 2; else output changes do nothing); "
+      "the gaps below the highest given one are sent empty.";
+
+  tessavirn_host::IoWatchOptions watch_options;
+  DeviceArguments watch_args;
+  CLI::App* watch = io->add_subcommand(
+      "watch", std::string("Open the driver, start its digital I/O and print each input change and I/O failure as it "
+                           "happens (local time), with the driver's log. Starting writes every output off.") +
+                   io_modes + " Exit status: 0 normal end, 1 open refused or I/O not started, 2 bad arguments, "
+                              "3 driver not loadable");
+  AddDeviceOptions(*watch, watch_options.device, watch_args, watch_options.driver_path);
+  watch->add_option("--seconds", watch_options.seconds, "Seconds to watch; 0 watches until Ctrl-C or SIGTERM")
+      ->capture_default_str();
+
+  tessavirn_host::IoSetOptions set_options;
+  DeviceArguments set_args;
+  std::string set_state;
+  CLI::App* set = io->add_subcommand(
+      "set", std::string("Switch one relay output and say how the camera answered. Starting the driver's digital "
+                         "I/O first writes every output off, so OUTPUT off is that write and OUTPUT on a change "
+                         "after it; other outputs end up off too. Needs --outputs above OUTPUT and --param 13=1 or "
+                         "2. Waits twice the network timeout (--param 1) plus 1 s for the driver's word.") +
+                 io_modes + " Exit status: 0 the camera answered 200, 1 refused, no answer or open refused, "
+                            "2 bad arguments, 3 driver not loadable");
+  AddDeviceOptions(*set, set_options.device, set_args, set_options.driver_path);
+  set->add_option("OUTPUT", set_options.output, "Relay output, from 0")->required();
+  set->add_option("STATE", set_state, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -137,6 +170,16 @@ int main(int argc, char** argv) {
     record_options.height = picture->second;
     InstallStopHandlers();
     return tessavirn_host::RunRecord(record_options, stdout, stderr, g_stop);
+  }
+  if (watch->parsed()) {
+    if (!ApplyDeviceArguments(watch_args, watch_options.device)) return 2;
+    InstallStopHandlers();
+    return tessavirn_host::RunIoWatch(watch_options, stdout, stderr, g_stop);
+  }
+  if (set->parsed()) {
+    if (!ApplyDeviceArguments(set_args, set_options.device)) return 2;
+    set_options.on = set_state == "on";
+    return tessavirn_host::RunIoSet(set_options, stdout, stderr);
   }
   return 2;
 }
