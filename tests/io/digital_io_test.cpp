@@ -346,7 +346,13 @@ TEST(DigitalIo, StopDuringStalledRequestsIsPromptAndSendsNothingQueued) {
   ASSERT_TRUE(io->Start());
   EXPECT_EQ(camera.Requests("AuxOut2=On").size(), 0u);
   EXPECT_EQ(camera.Requests("set.cgi").size(), writes + 1 + 2);
-  EXPECT_TRUE(io->Stop());
+
+  // Closed without Stop while a change stalls: the threads end before the driver goes.
+  camera.simulator.AddFault({camsim::FaultKind::kDelay, "params/*", 60000, -1});
+  EXPECT_TRUE(io->SetOutput(1, 2));
+  const auto close_began = Clock::now();
+  camera.Close();
+  EXPECT_LT(Clock::now() - close_began, 4s);
 }
 
 TEST(DigitalIo, HostMayStopAndSwitchFromInsideItsCallbacks) {
