@@ -82,9 +82,10 @@ struct ConnectionCounters {
 //
 // Digest authentication is libmicrohttpd's (MD5, qop=auth); in Digest mode Basic credentials
 // are refused with a Digest challenge, in Basic mode Digest ones with a Basic challenge.
-// Faults act in this order: delays, the credentials check (reject-auth makes it fail), a forced
-// status (answered whatever the credentials), then 401 or the answer; stall, close and the two
-// framings without Content-Length shape whichever reply goes out. A stall of a reply without
+// Faults act in this order: delays, a drop (the connection closes with no reply, logged with
+// status 0), the credentials check (reject-auth makes it fail), a forced status (answered
+// whatever the credentials), then 401 or the answer; stall, close and the two framings without
+// Content-Length shape whichever reply goes out. A stall of a reply without
 // body waits before its headers. A stall also ends when the client closes its connection.
 //
 // Threads: the owner thread calls Start and Stop; every other operation may be called from any

@@ -194,6 +194,12 @@ bool Simulator::Answer(MHD_Connection* connection, Request* request) {
   for (const Fault& fault : faults) {
     if (fault.kind == FaultKind::kDelay) Wait(std::chrono::milliseconds(fault.value), socket);
   }
+  // A dropped request gets no reply at all: libmicrohttpd closes the connection when the access
+  // handler answers MHD_NO.
+  if (has_fault(FaultKind::kDrop)) {
+    AppendLog(std::move(record));  // status stays 0: nothing was answered
+    return false;
+  }
 
   const bool reject = has_fault(FaultKind::kRejectCredentials);
   bool stale_nonce = false;
