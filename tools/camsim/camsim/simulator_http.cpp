@@ -18,6 +18,7 @@ constexpr std::size_t kMaxRequestBody = 1 << 20;
 constexpr std::size_t kStreamBlockSize = 4096;
 constexpr std::string_view kAdminPrefix = "camsim/";
 constexpr std::string_view kVideoPath = "video.jpg";
+constexpr std::string_view kSetPath = "params/set.cgi";
 constexpr const char* kDigestOpaque = "5ccc069c403ebaf9f0171e9517f40e41";
 
 }  // namespace
@@ -123,6 +124,7 @@ bool Simulator::Answer(MHD_Connection* connection, Request* request) {
   const auto [path, query] = SplitTarget(request->target);
   if (path.starts_with(kAdminPrefix))
     return Queue(connection, AnswerAdmin(path, query), {}, nullptr, false);
+  if (path == kSetPath) LogOutputWrites(query);
 
   const MHD_ConnectionInfo* socket_info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
