@@ -31,7 +31,8 @@ TEST(FaultTextTest, OmittedFieldsTakeDefaults) {
 
 TEST(FaultTextTest, EveryKindNameRoundTrips) {
   for (const char* name :
-       {"delay", "stall", "status", "close", "reject-auth", "chunked", "close-delimited"}) {
+       {"delay", "stall", "status", "close", "reject-auth", "chunked", "close-delimited",
+        "drop"}) {
     const std::optional<FaultKind> kind = ParseFaultKind(name);
     ASSERT_TRUE(kind) << name;
     EXPECT_EQ(FaultKindName(*kind), name);

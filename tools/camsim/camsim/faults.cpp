@@ -8,7 +8,7 @@
 namespace camsim {
 namespace {
 
-constexpr std::array<std::pair<FaultKind, std::string_view>, 7> kKindNames = {{
+constexpr std::array<std::pair<FaultKind, std::string_view>, 8> kKindNames = {{
     {FaultKind::kDelay, "delay"},
     {FaultKind::kStall, "stall"},
     {FaultKind::kStatus, "status"},
@@ -16,6 +16,7 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, 7> kKindNames = {{
     {FaultKind::kRejectCredentials, "reject-auth"},
     {FaultKind::kChunked, "chunked"},
     {FaultKind::kCloseDelimited, "close-delimited"},
+    {FaultKind::kDrop, "drop"},
 }};
 
 // A field that fits the int fields of a fault.
@@ -58,6 +59,7 @@ const char* const kFaultHelp =
     "  reject-auth      refuse the credentials as wrong (401 and a new challenge)\n"
     "  chunked          answer without Content-Length, chunked\n"
     "  close-delimited  answer without Content-Length, closing the connection after the body\n"
+    "  drop             close the connection without answering\n"
     "Example: status:params/set.cgi*:500:1";
 
 std::string_view FaultKindName(FaultKind kind) {

@@ -18,6 +18,7 @@ enum class FaultKind {
   kRejectCredentials,  // refuse the credentials as if they were wrong (401 with a challenge)
   kChunked,            // no Content-Length: chunked transfer coding
   kCloseDelimited,     // no Content-Length: the body ends when the connection closes
+  kDrop,               // after any delays, close the connection without answering at all
 };
 
 struct Fault {

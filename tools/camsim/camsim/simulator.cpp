@@ -31,6 +31,15 @@ constexpr int kDefaultJpegWidth = 640;
 constexpr int kDefaultJpegHeight = 480;
 constexpr int kDefaultJpegQuality = 75;
 
+// The peer has closed or reset its end.
+bool PeerGone(int socket) {
+  if (socket < 0) return false;
+  pollfd entry{socket, POLLRDHUP, 0};
+  return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+}  // namespace
+
 std::string Escape(std::string_view text) {
   std::string escaped;
   for (char c : text) {
@@ -44,15 +53,6 @@ std::string Escape(std::string_view text) {
   }
   return escaped;
 }
-
-// The peer has closed or reset its end.
-bool PeerGone(int socket) {
-  if (socket < 0) return false;
-  pollfd entry{socket, POLLRDHUP, 0};
-  return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-}
-
-}  // namespace
 
 std::string_view AuthModeName(AuthMode mode) {
   switch (mode) {
@@ -121,6 +121,7 @@ bool Simulator::Start(const std::string& address, std::uint16_t port, std::strin
   {
     std::lock_guard lock(mutex_);
     stopping_ = false;
+    started_ = std::chrono::steady_clock::now();
   }
 
   // One thread per connection: a delayed or stalled reply then holds up only its own connection,

@@ -55,6 +55,15 @@ struct RequestRecord {
   int status = 0;              // status the simulator answered with
 };
 
+// One write of a relay output key through params/set.cgi, logged when the request arrives
+// (before faults act, so also for requests later refused, delayed or dropped).
+struct OutputWrite {
+  std::uint64_t sequence = 0;  // 1, 2, ... in arrival order across the simulator's life
+  std::chrono::steady_clock::time_point arrived;
+  std::string key;    // "Cc-1.Output-1.OperationalMode" or "Data-1.Status.AuxOut1"
+  std::string value;  // decoded: "Invert"
+};
+
 struct ConnectionCounters {
   std::uint64_t accepted = 0;  // TCP connections accepted so far
   std::uint64_t closed = 0;    // of those, the ones that have ended
@@ -76,15 +85,21 @@ struct ConnectionCounters {
 //   /camsim/video[?mode=M&fps=N&jitter=MS&seed=N&width=N&height=N&quality=N]   changes the
 //                               /video.jpg settings (SetVideoJpegSettings; fields not given
 //                               stay) and lists them, "key=value" lines
+//   /camsim/io[?inputN=active|inactive&...][&clear]   sets alarm inputs (SetAlarmInput; 400
+//                               for an input without keys) and with clear empties the output
+//                               write list; lists every alarm input and relay output key of the
+//                               tree as "key=value", then each output write as
+//                               "write<TAB>SEQ<TAB>MS<TAB>KEY=VALUE", MS counted from Start
 // /camsim/faults also takes and lists media faults (ParseMediaFault's text form).
 // Admin requests need no authentication, suffer no faults and are not logged; their TCP
 // connections are counted like any other.
 //
 // Digest authentication is libmicrohttpd's (MD5, qop=auth); in Digest mode Basic credentials
 // are refused with a Digest challenge, in Basic mode Digest ones with a Basic challenge.
-// Faults act in this order: delays, the credentials check (reject-auth makes it fail), a forced
-// status (answered whatever the credentials), then 401 or the answer; stall, close and the two
-// framings without Content-Length shape whichever reply goes out. A stall of a reply without
+// Faults act in this order: delays, a drop (the connection closes with no reply, logged with
+// status 0), the credentials check (reject-auth makes it fail), a forced status (answered
+// whatever the credentials), then 401 or the answer; stall, close and the two framings without
+// Content-Length shape whichever reply goes out. A stall of a reply without
 // body waits before its headers. A stall also ends when the client closes its connection.
 //
 // Threads: the owner thread calls Start and Stop; every other operation may be called from any
@@ -140,6 +155,23 @@ class Simulator {
   void AddFault(const Fault& fault);
   void ClearFaults();
   std::vector<Fault> Faults() const;
+
+  // Alarm inputs and relay outputs (simulator_io.cpp). Relay output N is
+  // Cc-1.Output-N.OperationalMode ("Normal" / "Invert") or Data-1.Status.AuxOutN ("Off" / "On").
+  //
+  // Alarm input n (from 1) of the camera goes active or inactive: writes every key the profile
+  // holds for it: Cc-1.Input-n.CcDetectAlarm and Data-1.Status.CameraAlarmn ("ON" / "-"), and
+  // Cc-1.Udp-1.SourceSelection.InputMStatus ("True" / "False") for every entry M whose
+  // InputMSource is "Camera Alarm n". Returns how many keys it wrote (0: the profile has none).
+  int SetAlarmInput(unsigned n, bool active);
+  // Every key=value item of a params/set.cgi request (any method) whose key has the shape of an
+  // output key is logged, whether or not the tree holds the key; admin requests are not.
+  std::vector<OutputWrite> OutputWrites() const;  // in arrival order, the last kMaxOutputWrites
+  void ClearOutputWrites();
+  // Waits until at least count writes are in the list (those already there included), or
+  // timeout; whether they are.
+  bool WaitForOutputWrites(std::size_t count, std::chrono::milliseconds timeout) const;
+  static constexpr std::size_t kMaxOutputWrites = 1024;
 
   // "/video.jpg" (simulator_video.cpp). A new simulator serves one fixed 640 x 480 test picture,
   // whole in each body. SetJpegPicture and SetVideoJpegSettings both choose the pictures, and the
@@ -219,6 +251,10 @@ class Simulator {
   bool AnswerVideo(MHD_Connection* connection, bool head, RequestRecord record,
                    const std::vector<Fault>& faults, int peer_socket);
   Reply AnswerVideoAdmin(const std::vector<std::string>& items);
+  // simulator_io.cpp: logs the output writes among the items of a params/set.cgi query, and
+  // answers /camsim/io.
+  void LogOutputWrites(const std::string& query);
+  Reply AnswerIoAdmin(const std::vector<std::string>& items);
   // Whether a restart keeps HTTP answering 503 now.
   bool DownLocked() const;
   // Sends reply shaped by faults; with challenge, as a 401 asking for that authentication.
@@ -236,7 +272,7 @@ class Simulator {
   unsigned char digest_random_[32] = {};  // read by libmicrohttpd while running
 
   mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;  // log, connections or stopping_ changed
+  mutable std::condition_variable changed_;  // logs, connections or stopping_ changed
   bool stopping_ = false;                    // guarded by mutex_
   ParameterTree tree_;                       // guarded by mutex_
   AuthSettings auth_;                        // guarded by mutex_
@@ -247,6 +283,9 @@ class Simulator {
   ConnectionCounters connections_;           // guarded by mutex_
   RtspSettings rtsp_settings_;               // guarded by mutex_
   std::chrono::steady_clock::time_point down_until_;  // guarded by mutex_
+  std::chrono::steady_clock::time_point started_;     // guarded by mutex_; set by Start
+  std::deque<OutputWrite> output_writes_;             // guarded by mutex_
+  std::uint64_t next_output_sequence_ = 1;            // guarded by mutex_
 
   // /video.jpg's state has a lock of its own, never held together with mutex_ (AnswerVideo takes
   // them in turn).

@@ -25,6 +25,7 @@ Simulator::Reply Simulator::AnswerAdmin(const std::string& path, const std::stri
     return reply;
   }
   if (path == "camsim/video") return AnswerVideoAdmin(items);
+  if (path == "camsim/io") return AnswerIoAdmin(items);
   std::unique_lock lock(mutex_);
   if (path == "camsim/log") {
     if (clear) log_.clear();

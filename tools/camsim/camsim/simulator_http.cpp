@@ -18,6 +18,7 @@ constexpr std::size_t kMaxRequestBody = 1 << 20;
 constexpr std::size_t kStreamBlockSize = 4096;
 constexpr std::string_view kAdminPrefix = "camsim/";
 constexpr std::string_view kVideoPath = "video.jpg";
+constexpr std::string_view kSetPath = "params/set.cgi";
 constexpr const char* kDigestOpaque = "5ccc069c403ebaf9f0171e9517f40e41";
 
 }  // namespace
@@ -123,6 +124,7 @@ bool Simulator::Answer(MHD_Connection* connection, Request* request) {
   const auto [path, query] = SplitTarget(request->target);
   if (path.starts_with(kAdminPrefix))
     return Queue(connection, AnswerAdmin(path, query), {}, nullptr, false);
+  if (path == kSetPath) LogOutputWrites(query);
 
   const MHD_ConnectionInfo* socket_info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
@@ -193,6 +195,12 @@ bool Simulator::Answer(MHD_Connection* connection, Request* request) {
   const int socket = state != nullptr ? state->socket : -1;
   for (const Fault& fault : faults) {
     if (fault.kind == FaultKind::kDelay) Wait(std::chrono::milliseconds(fault.value), socket);
+  }
+  // A dropped request gets no reply at all: libmicrohttpd closes the connection when the access
+  // handler answers MHD_NO.
+  if (has_fault(FaultKind::kDrop)) {
+    AppendLog(std::move(record));  // status stays 0: nothing was answered
+    return false;
   }
 
   const bool reject = has_fault(FaultKind::kRejectCredentials);

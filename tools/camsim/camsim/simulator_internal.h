@@ -20,6 +20,9 @@ constexpr const char* kJpegType = "image/jpeg";
 // "404 Not Found\r\n" and so on: the short body of a reply that carries nothing else.
 std::string StatusText(int status);
 
+// text with CR, LF, tab and backslash escaped, for one tab-separated field of an admin line.
+std::string Escape(std::string_view text);
+
 struct Simulator::Connection {
   std::uint64_t id = 0;
   int socket = -1;
