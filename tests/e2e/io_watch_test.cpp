@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "child_program.h"
 #include "run_command.h"
@@ -43,11 +45,42 @@ TEST(IoCommands, WatchShowsAnAdminChangeAndSetSwitchesTheRelay) {
   EXPECT_EQ(watch.Wait(), 0) << watch.Output();
   EXPECT_NE(watch.Output().find("watched: 3 input changes, 0 I/O failures"), std::string::npos) << watch.Output();
 
-  const auto on = RunCommand(std::string(TESSAVIRN_PROGRAM) + " io set 0 on" + device);
-  EXPECT_EQ(on.exit_code, 0) << on.output;
-  EXPECT_NE(on.output.find("output 0 on: camera answered 200"), std::string::npos) << on.output;
+  // io set: the camera's answer decides the exit status; arguments the driver could not act on
+  // are refused before it is loaded.
+  struct SetRow {
+    const char* fault;  // added to the camera before the row, cleared after
+    std::string args;
+    int exit_code;
+    const char* says;
+  };
+  const std::vector<SetRow> rows = {
+      {"", "0 on" + device, 0, "output 0 on: camera answered 200"},
+      {"", "0 off" + device, 0, "output 0 off: camera answered 200"},
+      {"status:params/set.cgi*:404", "0 on" + device, 1, "output 0 on: refused, status 404"},
+      {"drop:params/set.cgi*", "0 on" + device, 1, "output 0 on: no answer"},
+      {"", "1 on" + device, 2, "OUTPUT 1 is not below the number of outputs"},
+      {"", std::string("0 on --address ") + kAddress + " --outputs 1", 2, "needs the output mode"},
+  };
+  for (const SetRow& row : rows) {
+    SCOPED_TRACE(row.args);
+    const std::string faults = std::string("curl -sf 'http://") + kAddress + "/camsim/faults?";
+    if (*row.fault != '\0') {
+      ASSERT_EQ(RunCommand(faults + "add=" + row.fault + "'").exit_code, 0);
+    }
+    const auto set = RunCommand(std::string(TESSAVIRN_PROGRAM) + " io set " + row.args);
+    EXPECT_EQ(set.exit_code, row.exit_code) << set.output;
+    EXPECT_NE(set.output.find(row.says), std::string::npos) << set.output;
+    RunCommand(faults + "clear'");
+  }
+  // What the camera received, in order: each start writes the relay off first.
   const auto io = RunCommand(std::string("curl -sf 'http://") + kAddress + "/camsim/io'");
-  EXPECT_NE(io.output.find("Data-1.Status.AuxOut1=On"), std::string::npos) << io.output;
+  std::vector<std::string> writes;
+  std::istringstream lines(io.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("write\t")) writes.push_back(line.substr(line.rfind('\t') + 1));
+  }
+  const std::string off = "Data-1.Status.AuxOut1=Off\r", on = "Data-1.Status.AuxOut1=On\r";
+  EXPECT_EQ(writes, (std::vector<std::string>{off, on, off, off, on, off, on}));
 
   camera.Signal(SIGTERM);
   EXPECT_EQ(camera.Wait(), 0) << camera.Output();

@@ -1,5 +1,5 @@
-// A stand-in capture driver library for the host's program tests. It has the exports and
-// interfaces of libtessavirn.so; its channel delivers the access units of an H.264 Annex B
+// A stand-in capture driver library for the record command's program tests. It has the exports
+// and interfaces of libtessavirn.so; its channel delivers the access units of an H.264 Annex B
 // clip as the driver does (parameter sets before key frames, the access unit delimiter
 // 00 00 01 09 30 at the end), paced by the frame interval, with time stamps exactly one
 // interval apart. Environment, read at StartChannel:
@@ -9,18 +9,12 @@
 //   TESSAVIRN_FAKE_SKIP         frame index to leave out: its time stamp is used up, as for a
 //                               frame lost on the way
 //   TESSAVIRN_FAKE_REFUSE_START StartChannel fails (the channel stays until stopped)
-// Its digital I/O object reads custom parameters as the driver does, from 1 up to the first
-// missing one. Output writes (every output off at Start, then each change) are logged with the
-// driver's texts: output mode (13) 1 as answered 200, 2 as refused with 404. With input mode
-// (12) 1 to 3, a thread of its own reports input 1 active and then an I/O failure after Start.
-//   TESSAVIRN_FAKE_IO_UNREACHABLE output writes get no answer: an I/O failure, no log line
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -46,8 +40,8 @@ class Entry final : public CDebugInfoIf {
   std::string text_;
 };
 
-void Log(IDebugMessageSink* sink, const std::string& text, std::uint8_t level = 3) {
-  Entry entry(level, text);
+void Log(IDebugMessageSink* sink, const std::string& text) {
+  Entry entry(3, text);
   if (sink != nullptr) sink->ReceiveDebugInfo(&entry);
 }
 
@@ -268,75 +262,6 @@ class FakeVideoCapture final : public IIPVideoCaptureEx {
   std::unique_ptr<FakeChannel> channel_;
 };
 
-class FakeIO final : public kalmora::ICaptureIOApi {
- public:
-  // parameters: the custom parameters as the driver reads them.
-  FakeIO(IDebugMessageSink* sink, std::map<std::uint32_t, std::string> parameters, std::int32_t outputs,
-         std::string camera)
-      : sink_(sink), parameters_(std::move(parameters)), outputs_(outputs), camera_(std::move(camera)) {}
-  ~FakeIO() override { Stop(); }
-
-  bool SetIOCallback(ICaptureIOCallback* callback) override {
-    callback_ = callback;
-    return callback != nullptr;
-  }
-  bool Start() override {
-    if (thread_.joinable() || callback_ == nullptr) return false;
-    for (std::uint32_t output = 0; output < static_cast<std::uint32_t>(outputs_); ++output) Write(output, false);
-    // The scripted poll comes from a thread of the driver's own, as the real poll does.
-    const std::string mode = Parameter(12);
-    const bool poll = mode == "1" || mode == "2" || mode == "3";
-    thread_ = std::thread([this, poll] {
-      if (!poll) return;
-      callback_->OnInputStateChanged(1, kIoActive);
-      callback_->OnIOFailure();
-    });
-    return true;
-  }
-  bool Stop() override {
-    if (!thread_.joinable()) return false;
-    thread_.join();
-    Log(sink_, "fake I/O stopped");
-    return true;
-  }
-  std::int32_t GetInputCount() override { return 0; }
-  std::int32_t GetOutputCount() override { return outputs_; }
-  // Written at once: the host waits for the log line either way.
-  bool SetOutput(std::uint32_t output, std::int32_t state) override {
-    if (output >= static_cast<std::uint32_t>(outputs_)) return false;
-    Write(output, state == kIoActive);
-    return true;
-  }
-
- private:
-  std::string Parameter(std::uint32_t index) const {
-    const auto it = parameters_.find(index);
-    return it == parameters_.end() ? std::string() : it->second;
-  }
-
-  void Write(std::uint32_t output, bool active) {
-    const std::string mode = Parameter(13);
-    const std::string prefix = "kalmora::COrvaneDigitalIO::WriteOutput: ";
-    if (mode != "1" && mode != "2") return;
-    if (std::getenv("TESSAVIRN_FAKE_IO_UNREACHABLE") != nullptr) {
-      callback_->OnIOFailure();
-    } else if (mode == "1") {
-      Log(sink_, prefix + "Output " + std::to_string(output) + " of camera " + camera_ + " set to " +
-                     (active ? "active." : "inactive."));
-    } else {
-      Log(sink_, prefix + "Cannot set output " + std::to_string(output) + " of camera " + camera_ +
-                     ". Status code = 404.", 1);
-    }
-  }
-
-  IDebugMessageSink* sink_;
-  std::map<std::uint32_t, std::string> parameters_;
-  std::int32_t outputs_;
-  std::string camera_;
-  ICaptureIOCallback* callback_ = nullptr;  // set before Start
-  std::thread thread_;
-};
-
 class FakeDriver final : public IIPCaptureDriverEx3 {
  public:
   bool Open(IDebugMessageSink* sink, ICaptureFrameFactory* factory, IIPDeviceSettings* settings) override {
@@ -347,14 +272,8 @@ class FakeDriver final : public IIPCaptureDriverEx3 {
       if (value == nullptr) return false;
       parameters += " " + std::to_string(index) + "=" + value;
     }
-    std::map<std::uint32_t, std::string> read;
-    for (std::uint32_t index = 1; const char* value = settings->GetCustomParameter(index); ++index) read[index] = value;
     sink_ = sink;
     capture_ = std::make_unique<FakeVideoCapture>(factory, sink);
-    IIPConnectionSettings* connection = settings->GetConnectionSettings();
-    IIPDeviceInfo* info = settings->GetDeviceInfo();
-    io_ = std::make_unique<FakeIO>(sink, std::move(read), info->GetDigitalOutputCount(),
-                                   std::string(connection->GetAddress()) + ":" + std::to_string(connection->GetPort()));
     Log(sink_, "fake driver opened for " + std::string(settings->GetConnectionSettings()->GetAddress()) +
                    ", parameters" + parameters);
     return true;
@@ -362,10 +281,9 @@ class FakeDriver final : public IIPCaptureDriverEx3 {
   void Close() override {
     if (capture_) Log(sink_, "fake driver closed");
     capture_.reset();
-    io_.reset();
   }
   IIPVideoCapture* GetVideoCapture() override { return capture_.get(); }
-  kalmora::ICaptureIOApi* GetCaptureIOApi() override { return io_.get(); }
+  kalmora::ICaptureIOApi* GetCaptureIOApi() override { return nullptr; }
   void* GetReserved6() override { return nullptr; }
   kalmora::IIPPTZDriver* GetPTZDriver() override { return nullptr; }
   void* GetReserved8() override { return nullptr; }
@@ -375,7 +293,6 @@ class FakeDriver final : public IIPCaptureDriverEx3 {
  private:
   IDebugMessageSink* sink_ = nullptr;
   std::unique_ptr<FakeVideoCapture> capture_;
-  std::unique_ptr<FakeIO> io_;
 };
 
 }  // namespace

@@ -27,28 +27,6 @@ TEST(RecordDefaults, RequiredParametersAreFilledOnlyWhereNotGiven) {
   EXPECT_EQ(config.custom_parameters.at(2), "");
 }
 
-TEST(RecordDefaults, GapsBelowTheHighestParameterBecomeEmptyTexts) {
-  const struct {
-    const char* label;
-    Parameters given;
-    Parameters sent;
-  } kRows[] = {
-      {"none given", {}, {}},
-      {"I/O modes after the defaults",
-       {{1, "5000"}, {2, "0"}, {6, "0"}, {8, "0"}, {12, "2"}, {13, "1"}},
-       {{1, "5000"}, {2, "0"}, {3, ""}, {4, ""}, {5, ""}, {6, "0"}, {7, ""}, {8, "0"}, {9, ""}, {10, ""}, {11, ""},
-        {12, "2"}, {13, "1"}}},
-      {"given texts kept, index 1 missing", {{2, "x"}, {3, ""}}, {{1, ""}, {2, "x"}, {3, ""}}},
-  };
-  for (const auto& row : kRows) {
-    DeviceConfig config;
-    config.custom_parameters = row.given;
-    FillCustomParameterGaps(config);
-    EXPECT_EQ(config.custom_parameters, row.sent) << row.label;
-    EXPECT_EQ(DescribeUnreadParameters(config), "") << row.label;
-  }
-}
-
 TEST(RecordDefaults, OutputFileFollowsTheStreamType) {
   EXPECT_EQ(DefaultRecordPath(kalmora::ipcapture::kStreamH264), "record.h264");
   EXPECT_EQ(DefaultRecordPath(kalmora::ipcapture::kStreamMjpeg), "record.mjpeg");
