@@ -39,7 +39,7 @@ CIOBase::CIOBase(CIPCaptureDriver* driver) : driver_(driver) {
 
 CIOBase::~CIOBase() {
   // Normally done already by the subclass, whose camera requests the threads make.
-  Shutdown();
+  Stop();
 }
 
 bool CIOBase::SetIOCallback(ipcapture::ICaptureIOCallback* callback) {
@@ -106,18 +106,6 @@ bool CIOBase::Stop() {
   EndThreads();
   ResetStates();
   return true;
-}
-
-void CIOBase::Shutdown() {
-  {
-    std::lock_guard<std::mutex> lock(control_mutex_);
-    started_ = false;
-    stopping_ = true;
-  }
-  EndThreads();
-  // Destroyed from a callback on an I/O thread, which EndThreads cannot join: joined here at
-  // least once it is out of the object's code, since CSimpleThread's destructor waits for it.
-  JoinThreads();
 }
 
 void CIOBase::EndThreads() {

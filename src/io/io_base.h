@@ -23,7 +23,8 @@ class CIPCaptureDriver;
 // Both state maps are guarded by one lock, which is never held while the camera is asked or the
 // host is called back, so a host may call SetOutput or Stop from inside a callback. Start from
 // inside a callback is refused. Stop called back on an I/O thread ends the threads without
-// waiting for them; the next Start, Stop or the destructor on another thread joins them.
+// waiting for them; the next Start, Stop or the destructor on another thread joins them. A
+// subclass calls Stop in its destructor, so that the threads end before what they use goes.
 //
 // Stop is prompt: it keeps both threads from beginning a new camera request, then aborts the
 // ones in flight (OnBeforeStop), then joins. Failures that Stop itself causes are not reported.
@@ -79,9 +80,6 @@ class CIOBase : public ICaptureIOApi,
   void ForgetOutputState(std::uint32_t output);
   // Every input and output back to unknown.
   void ResetStates();
-  // For the subclass's destructor, before the objects the threads use go: Stop, from whatever
-  // state the host left the object in.
-  void Shutdown();
 
   CIPCaptureDriver* driver() const { return driver_; }
 

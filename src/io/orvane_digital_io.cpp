@@ -57,8 +57,9 @@ COrvaneDigitalIO::COrvaneDigitalIO(CIPCaptureDriver* driver)
 }
 
 COrvaneDigitalIO::~COrvaneDigitalIO() {
-  // The threads use both clients: they end before the clients go.
-  Shutdown();
+  // The threads use both clients: they end before the clients go, also when the host did not
+  // stop the object.
+  Stop();
 }
 
 void COrvaneDigitalIO::OnBeforeStop() {

@@ -208,28 +208,41 @@ std::string DescribeInputMode(const DeviceConfig& device) {
   return "input mode " + *mode;
 }
 
-// The driver opened for the device with queue as its I/O callback: the I/O object, or null after
-// saying why, with code set to the exit status.
-kalmora::ICaptureIOApi* OpenIo(DriverSession& session, const std::string& driver_path, const DeviceConfig& device,
-                               IoEventQueue& queue, LogPrinter& logs, std::FILE* out, std::FILE* err, int& code) {
-  code = session.Open(driver_path, device);
-  logs.PrintNew();
-  if (code != 0) return nullptr;
-  code = 1;
-  kalmora::ICaptureIOApi* io = session.driver()->GetCaptureIOApi();
-  if (io == nullptr) {
-    std::fflush(out);
-    std::fprintf(err, "tessavirn: the driver has no digital I/O object\n");
-    return nullptr;
+// The driver opened for one device, with the queue as its I/O object's callback and the driver's
+// log printed to out. The queue outlives the session: the driver is closed before the callback
+// goes away.
+struct IoSession {
+  IoSession(std::FILE* out_file, std::FILE* err_file)
+      : out(out_file),
+        err(err_file),
+        session(out_file, err_file, nullptr),
+        logs(session.sink(), [out_file](const std::string& line) { PrintLine(out_file, line); }) {}
+
+  // The I/O object, or null after saying why, with code set to the exit status.
+  kalmora::ICaptureIOApi* Open(const std::string& driver_path, const DeviceConfig& device, int& code) {
+    code = session.Open(driver_path, device);
+    logs.PrintNew();
+    if (code != 0) return nullptr;
+    code = 1;
+    kalmora::ICaptureIOApi* io = session.driver()->GetCaptureIOApi();
+    const char* problem = io == nullptr                 ? "the driver has no digital I/O object"
+                          : !io->SetIOCallback(&queue) ? "the digital I/O object refused the callback"
+                                                       : nullptr;
+    if (problem != nullptr) {
+      std::fflush(out);
+      std::fprintf(err, "tessavirn: %s\n", problem);
+      return nullptr;
+    }
+    code = 0;
+    return io;
   }
-  if (!io->SetIOCallback(&queue)) {
-    std::fflush(out);
-    std::fprintf(err, "tessavirn: the digital I/O object refused the callback\n");
-    return nullptr;
-  }
-  code = 0;
-  return io;
-}
+
+  std::FILE* out;
+  std::FILE* err;
+  IoEventQueue queue;
+  DriverSession session;
+  LogPrinter logs;
+};
 
 void SayNotStarted(std::FILE* out, std::FILE* err) {
   std::fflush(out);
@@ -240,13 +253,11 @@ void SayNotStarted(std::FILE* out, std::FILE* err) {
 
 int RunIoWatch(const IoWatchOptions& options, std::FILE* out, std::FILE* err, const std::atomic<bool>& stop) {
   const DeviceConfig device = PrepareDevice(options.device);
-  // The queue outlives the session: the driver is closed before the callback goes away.
-  IoEventQueue queue;
-  DriverSession session(out, err, nullptr);
-  LogPrinter logs(session.sink(), [out](const std::string& line) { PrintLine(out, line); });
-
+  IoSession driver(out, err);
+  IoEventQueue& queue = driver.queue;
+  LogPrinter& logs = driver.logs;
   int code = 0;
-  kalmora::ICaptureIOApi* io = OpenIo(session, options.driver_path, device, queue, logs, out, err, code);
+  kalmora::ICaptureIOApi* io = driver.Open(options.driver_path, device, code);
   if (io == nullptr) return code;
 
   const auto inputs = device.digital_inputs;
@@ -282,7 +293,7 @@ int RunIoWatch(const IoWatchOptions& options, std::FILE* out, std::FILE* err, co
   // Stop also after a failed start: it ends whatever part of the object did start.
   io->Stop();
   print_events(queue.TakeUntil(Clock::now()));
-  session.Close();
+  driver.session.Close();
   logs.PrintNew();
   if (!started) return 1;
   std::fprintf(out, "watched: %zu input change%s, %zu I/O failure%s\n", changes, changes == 1 ? "" : "s", failures,
@@ -310,13 +321,12 @@ int RunIoSet(const IoSetOptions& options, std::FILE* out, std::FILE* err) {
   const DeviceConfig device = PrepareDevice(options.device);
   const char* state = options.on ? "on" : "off";
   const std::int64_t wait_ms = 2 * NetworkTimeoutMs(device) + 1000;
-  // The queue outlives the session: the driver is closed before the callback goes away.
-  IoEventQueue queue;
-  DriverSession session(out, err, nullptr);
-  LogPrinter logs(session.sink(), [out](const std::string& line) { PrintLine(out, line); });
-
+  IoSession driver(out, err);
+  IoEventQueue& queue = driver.queue;
+  DriverSession& session = driver.session;
+  LogPrinter& logs = driver.logs;
   int code = 0;
-  kalmora::ICaptureIOApi* io = OpenIo(session, options.driver_path, device, queue, logs, out, err, code);
+  kalmora::ICaptureIOApi* io = driver.Open(options.driver_path, device, code);
   if (io == nullptr) return code;
 
   std::fprintf(out, "switching output %u of %s:%u %s (every output is written off first)\n",
