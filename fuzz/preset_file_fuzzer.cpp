@@ -5,10 +5,9 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
-#include <utility>
 
 #include "xml/preposition_reader.h"
 #include "xml/text_conversion.h"
@@ -20,28 +19,22 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-void RemoveFolder();
-
-// One folder for the run, removed when the fuzzer exits. The text is never destroyed, so the exit
-// handler can still read it.
+// One folder for the run, memory-backed where possible (every save flushes to disk), removed at
+// exit. The text is never destroyed, so the exit handler can still read it.
 const std::string& Folder() {
   static const std::string* const folder = [] {
-    // Memory-backed where there is one: every save flushes to disk, which would bound the rate.
     std::error_code error;
     const std::filesystem::path base =
         std::filesystem::is_directory("/dev/shm", error) ? "/dev/shm" : std::filesystem::temp_directory_path();
-    std::string pattern = (base / "preset_file_fuzzer-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) pattern.clear();
-    auto* made = new std::string(std::move(pattern));
-    if (!made->empty()) std::atexit(RemoveFolder);
+    auto* made = new std::string((base / "preset_file_fuzzer-XXXXXX").string());
+    if (::mkdtemp(made->data()) == nullptr) made->clear();
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(Folder(), ignored);
+    });
     return made;
   }();
   return *folder;
-}
-
-void RemoveFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(Folder(), ignored);
 }
 
 }  // namespace
@@ -49,12 +42,9 @@ void RemoveFolder() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string& folder = Folder();
   if (folder.empty()) return 0;
-  const std::string file = folder + "/p.preset";
-  ::unlink((file + ".bad").c_str());
-  std::FILE* out = std::fopen(file.c_str(), "wb");
-  if (out == nullptr) return 0;
-  const bool written = std::fwrite(data, 1, size, out) == size;
-  if (std::fclose(out) != 0 || !written) return 0;
+  ::unlink((folder + "/p.preset.bad").c_str());
+  std::ofstream(folder + "/p.preset", std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 
   CXMLPrepositionReader reader("Orvane");
   reader.SetBaseFolder(folder);

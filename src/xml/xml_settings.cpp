@@ -97,7 +97,8 @@ pugi::xml_node CreatePath(pugi::xml_document& document, std::string_view path) {
   int level = 0;
   for (const auto& step : steps) {
     pugi::xml_node child = node.child(step.c_str());
-    if (child.type() != pugi::node_element) {
+    while (child && child.type() != pugi::node_element) child = child.next_sibling(step.c_str());
+    if (!child) {
       if (level == 0 && document.document_element()) return {};
       child = AppendIndented(node, level, step);
       if (!child) return {};

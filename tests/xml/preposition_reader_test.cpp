@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -18,25 +19,48 @@ using tessavirn_test::ScratchFolder;
 
 constexpr char kNewFile[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Orvane/>\n";
 
-std::string Preset(std::uint32_t slot, const char* name, const char* key) {
-  return std::string("<Preposition") + std::to_string(1000 + slot).substr(1) + "><Name value=\"" + name +
-         "\"/><Slot value=\"" + key + "\"/></Preposition" + std::to_string(1000 + slot).substr(1) + ">";
+std::unique_ptr<CXMLPrepositionReader> OpenReader(const ScratchFolder& dir) {
+  auto reader = std::make_unique<CXMLPrepositionReader>("Orvane");
+  reader->SetBaseFolder(dir.path());
+  return reader->Open("p.preset") ? std::move(reader) : nullptr;
 }
 
-// Each row runs on a fresh folder, with "p.preset" holding the row's content (none: no file)
-// and a reader opened on it unless the row opens itself.
+// "name/key" of an entry, or empty when it cannot be read.
+std::string Entry(CXMLPrepositionReader& reader, std::uint32_t channel, std::uint32_t position) {
+  std::string name;
+  std::uint32_t key = 0;
+  return reader.ReadPreposition(channel, position, name, key) ? name + "/" + std::to_string(key) : "";
+}
+
+// Open made a new file; what was there before, unless empty, is kept as .bad.
+std::function<void(CXMLPrepositionReader&, const ScratchFolder&)> NewFile(std::string kept) {
+  return [kept](CXMLPrepositionReader&, const ScratchFolder& dir) {
+    EXPECT_EQ(dir.Read("p.preset"), kNewFile);
+    EXPECT_EQ(dir.Names().count("p.preset.bad"), kept.empty() ? 0u : 1u);
+    EXPECT_EQ(dir.Read("p.preset.bad"), kept);
+  };
+}
+
+// Each row runs on a fresh folder holding p.preset and p.preset.bad with the row's contents
+// (nullptr: no such file), after the reader's Open.
 TEST(PrepositionReader, File) {
   const struct {
     const char* label;
-    const char* content;  // of p.preset, and of p.preset.bad; nullptr: no such file
+    const char* content;
     const char* bad;
     bool opens;
     std::function<void(CXMLPrepositionReader&, const ScratchFolder&)> check;
   } kRows[] = {
-      {"new file: declaration and empty root", nullptr, nullptr, true,
-       [](CXMLPrepositionReader&, const ScratchFolder& dir) { EXPECT_EQ(dir.Read("p.preset"), kNewFile); }},
-      {"empty file is replaced", "", nullptr, true,
-       [](CXMLPrepositionReader&, const ScratchFolder& dir) { EXPECT_EQ(dir.Read("p.preset"), kNewFile); }},
+      {"missing file", nullptr, nullptr, true, NewFile("")},
+      {"empty file", "", nullptr, true, NewFile("")},
+      {"not XML", "<Orvane><PtzChannel01>", nullptr, true, NewFile("<Orvane><PtzChannel01>")},
+      {"another root", "<Other/>", nullptr, true, NewFile("<Other/>")},
+      {"an existing .bad is not overwritten", "junk", "older", false,
+       [](CXMLPrepositionReader& reader, const ScratchFolder& dir) {
+         EXPECT_EQ(dir.Read("p.preset.bad"), "older");
+         EXPECT_EQ(dir.Read("p.preset"), "junk");
+         EXPECT_FALSE(reader.WritePreposition(0, 0, "Gate", 1));
+       }},
       {"channel index 1, position 0, saved at once", nullptr, nullptr, true,
        [](CXMLPrepositionReader& reader, const ScratchFolder& dir) {
          ASSERT_TRUE(reader.WritePreposition(1, 0, "Gate", 7));
@@ -49,19 +73,15 @@ TEST(PrepositionReader, File) {
        [](CXMLPrepositionReader& reader, const ScratchFolder& dir) {
          const std::string name = "T\xC3\xBCr \xE2\x98\x82 \xF0\x9F\x98\x80 <&\">";
          ASSERT_TRUE(reader.WritePreposition(0, 12, name, 4294967295u));
-         CXMLPrepositionReader again("Orvane");
-         again.SetBaseFolder(dir.path());
-         ASSERT_TRUE(again.Open("p.preset"));
-         std::string read_name;
-         std::uint32_t key = 0;
-         ASSERT_TRUE(again.ReadPreposition(0, 12, read_name, key));
-         EXPECT_EQ(read_name, name);
-         EXPECT_EQ(key, 4294967295u);
-         EXPECT_FALSE(again.ReadPreposition(0, 11, read_name, key));
+         const auto again = OpenReader(dir);
+         ASSERT_NE(again, nullptr);
+         EXPECT_EQ(Entry(*again, 0, 12), name + "/4294967295");
+         EXPECT_EQ(Entry(*again, 0, 11), "");
        }},
       {"invalid names are refused and change nothing", nullptr, nullptr, true,
        [](CXMLPrepositionReader& reader, const ScratchFolder& dir) {
-         for (const char* name : {"", "\xC3", "a\xC0\xAF", "a\nb", "\x7F", "a\xC2\x85"}) {
+         for (const char* name : {"", "a\xC3", "a\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80", "a\nb", "\x7F",
+                                  "a\xC2\x85"}) {
            EXPECT_FALSE(reader.WritePreposition(0, 0, name, 1)) << name;
          }
          EXPECT_EQ(dir.Read("p.preset"), kNewFile);
@@ -74,37 +94,15 @@ TEST(PrepositionReader, File) {
        }},
       {"a rewrite reaches the file once, at its end", nullptr, nullptr, true,
        [](CXMLPrepositionReader& reader, const ScratchFolder& dir) {
-         ASSERT_TRUE(reader.WritePreposition(0, 0, "Old0", 1));
-         ASSERT_TRUE(reader.WritePreposition(0, 1, "Old1", 2));
-         const std::string saved = dir.Read("p.preset");
+         ASSERT_TRUE(reader.WritePreposition(0, 0, "Old0", 1) && reader.WritePreposition(0, 1, "Old1", 2));
          const ino_t before = dir.Inode("p.preset");
-         ASSERT_TRUE(reader.SetAutoSave(false));
-         ASSERT_TRUE(reader.ClearChannel(0));
-         ASSERT_TRUE(reader.WritePreposition(0, 0, "New0", 3));
+         ASSERT_TRUE(reader.SetAutoSave(false) && reader.ClearChannel(0) && reader.WritePreposition(0, 0, "New", 3));
          EXPECT_EQ(dir.Inode("p.preset"), before);
-         EXPECT_EQ(dir.Read("p.preset"), saved);
          ASSERT_TRUE(reader.SetAutoSave(true));
-         EXPECT_EQ(dir.Read("p.preset"),
-                   "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Orvane>\n\t<PtzChannel01>\n\t\t<Preposition000>\n"
-                   "\t\t\t<Name value=\"New0\"/>\n\t\t\t<Slot value=\"3\"/>\n\t\t</Preposition000>\n"
-                   "\t</PtzChannel01>\n</Orvane>\n");
+         const auto again = OpenReader(dir);
+         ASSERT_NE(again, nullptr);
+         EXPECT_EQ(Entry(*again, 0, 0) + Entry(*again, 0, 1), "New/3");
          EXPECT_FALSE(reader.ClearChannel(1)) << "no such channel";
-       }},
-      {"not XML is kept as .bad", "<Orvane><PtzChannel01>", nullptr, true,
-       [](CXMLPrepositionReader&, const ScratchFolder& dir) {
-         EXPECT_EQ(dir.Read("p.preset.bad"), "<Orvane><PtzChannel01>");
-         EXPECT_EQ(dir.Read("p.preset"), kNewFile);
-       }},
-      {"another root is kept as .bad", "<Other/>", nullptr, true,
-       [](CXMLPrepositionReader&, const ScratchFolder& dir) {
-         EXPECT_EQ(dir.Read("p.preset.bad"), "<Other/>");
-         EXPECT_EQ(dir.Read("p.preset"), kNewFile);
-       }},
-      {"an existing .bad is not overwritten", "junk", "older", false,
-       [](CXMLPrepositionReader& reader, const ScratchFolder& dir) {
-         EXPECT_EQ(dir.Read("p.preset.bad"), "older");
-         EXPECT_EQ(dir.Read("p.preset"), "junk");
-         EXPECT_FALSE(reader.WritePreposition(0, 0, "Gate", 1));
        }},
   };
   for (const auto& row : kRows) {
@@ -119,31 +117,27 @@ TEST(PrepositionReader, File) {
   }
 }
 
-TEST(PrepositionReader, KeyMustBeOneUnsigned32BitNumber) {
-  const struct { const char* slot; bool read; std::uint32_t key; } kRows[] = {
-      {"0", true, 0}, {"4294967295", true, 4294967295u}, {"007", true, 7}, {"4294967296", false, 0},
-      {"", false, 0}, {"-1", false, 0}, {"+1", false, 0}, {" 1", false, 0}, {"1 ", false, 0}, {"12a", false, 0},
-  };
+TEST(PrepositionReader, KeyIsOneUnsigned32BitNumber) {
+  const struct { const char* slot; const char* entry; } kRows[] = {
+      {"0", "G/0"}, {"4294967295", "G/4294967295"}, {"007", "G/7"}, {"4294967296", ""}, {"", ""},
+      {"-1", ""},   {"+1", ""},                     {" 1", ""},     {"1 ", ""},         {"12a", ""}};
+  ScratchFolder dir;
+  std::string file = "<Orvane><PtzChannel01>";
   for (const auto& row : kRows) {
-    ScratchFolder dir;
-    dir.Write("p.preset", "<Orvane><PtzChannel01>" + Preset(0, "Gate", row.slot) + "</PtzChannel01></Orvane>");
-    CXMLPrepositionReader reader("Orvane");
-    reader.SetBaseFolder(dir.path());
-    ASSERT_TRUE(reader.Open("p.preset"));
-    std::string name;
-    std::uint32_t key = 99;
-    EXPECT_EQ(reader.ReadPreposition(0, 0, name, key), row.read) << '"' << row.slot << '"';
-    EXPECT_EQ(key, row.read ? row.key : 99) << '"' << row.slot << '"';
+    const std::string element = "Preposition00" + std::to_string(&row - kRows);
+    file += "<" + element + "><Name value=\"G\"/><Slot value=\"" + row.slot + "\"/></" + element + ">";
   }
+  dir.Write("p.preset", file + "</PtzChannel01></Orvane>");
+  const auto reader = OpenReader(dir);
+  ASSERT_NE(reader, nullptr);
+  for (const auto& row : kRows) EXPECT_EQ(Entry(*reader, 0, &row - kRows), row.entry) << '"' << row.slot << '"';
 }
 
 TEST(PrepositionReader, OpenLeavesWhatItCannotReadAlone) {
   ScratchFolder dir;
   std::filesystem::create_directories(dir.File("p.preset/inside"));
-  CXMLPrepositionReader reader("Orvane");
-  reader.SetBaseFolder(dir.path());
-  EXPECT_FALSE(reader.Open("p.preset"));
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"p.preset"});
+  EXPECT_EQ(OpenReader(dir), nullptr);
+  EXPECT_EQ(dir.Names(), std::set<std::string>{"p.preset"});
   EXPECT_TRUE(std::filesystem::is_directory(dir.File("p.preset/inside")));
 }
 
@@ -167,10 +161,7 @@ bool Rewrite(CXMLPrepositionReader& reader, std::uint32_t i) {
 // it was saving; never a mix of two, a part of one or an empty channel.
 TEST(PrepositionReader, RewriteSurvivesKill) {
   ScratchFolder dir;
-  CXMLPrepositionReader first("Orvane");
-  first.SetBaseFolder(dir.path());
-  ASSERT_TRUE(first.Open("p.preset"));
-  ASSERT_TRUE(Rewrite(first, 0));
+  ASSERT_TRUE(Rewrite(*OpenReader(dir), 0));
   std::uint32_t done = 0;
   std::mt19937 random(std::random_device{}());
   for (int round = 0; round < 30; ++round) {
@@ -179,15 +170,12 @@ TEST(PrepositionReader, RewriteSurvivesKill) {
     ASSERT_EQ(::pipe(report), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(report[0]);
-      CXMLPrepositionReader reader("Orvane");
-      reader.SetBaseFolder(dir.path());
-      if (!reader.Open("p.preset")) ::_exit(1);
-      for (std::uint32_t i = done + 1; i < done + 100000; ++i) {
-        if (!Rewrite(reader, i) || ::write(report[1], &i, sizeof i) != sizeof i) ::_exit(2);
+    if (child == 0) {  // Reports each finished rewrite; bounded, though killed long before.
+      const auto reader = OpenReader(dir);
+      for (std::uint32_t i = done + 1; reader && i < done + 100000; ++i) {
+        if (!Rewrite(*reader, i) || ::write(report[1], &i, sizeof i) != sizeof i) break;
       }
-      ::_exit(0);
+      ::_exit(1);
     }
     ::close(report[1]);
     // Some rewrites done, then a random moment inside the next one.
@@ -202,28 +190,22 @@ TEST(PrepositionReader, RewriteSurvivesKill) {
     ::waitpid(child, &status, 0);
     while (::read(report[0], &i, sizeof i) == sizeof i) done = i;
     ::close(report[0]);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own: " << WEXITSTATUS(status);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own";
 
-    CXMLPrepositionReader check("Orvane");
-    check.SetBaseFolder(dir.path());
-    ASSERT_TRUE(check.Open("p.preset"));
-    std::string name;
-    std::uint32_t key = 0;
-    ASSERT_TRUE(check.ReadPreposition(0, 0, name, key));
-    const std::uint32_t seen = static_cast<std::uint32_t>(std::stoul(name.substr(1)));
-    ASSERT_TRUE(seen == done || seen == done + 1) << name << " after rewrite " << done;
-    for (std::uint32_t p = 0; p <= seen % 20; ++p) {
-      ASSERT_TRUE(check.ReadPreposition(0, p, name, key)) << p;
-      EXPECT_EQ(name, RewriteName(seen, p));
-      EXPECT_EQ(key, p);
+    const auto check = OpenReader(dir);
+    ASSERT_NE(check, nullptr);
+    const std::string first = Entry(*check, 0, 0);
+    const std::uint32_t seen = static_cast<std::uint32_t>(std::atol(first.c_str() + 1));
+    ASSERT_TRUE(seen == done || seen == done + 1) << first << " after rewrite " << done;
+    for (std::uint32_t p = 0; p <= seen % 20 + 1; ++p) {
+      EXPECT_EQ(Entry(*check, 0, p), p <= seen % 20 ? RewriteName(seen, p) + "/" + std::to_string(p) : "");
     }
-    EXPECT_FALSE(check.ReadPreposition(0, seen % 20 + 1, name, key));
     done = seen;
   }
-  // Besides the file only the temporary files of saves cut short by a kill may remain; they are
-  // never read, and nothing was found broken and kept as .bad.
+  // Besides the file only temporary files of saves cut short by a kill may remain ("p.preset."
+  // and six characters); they are never read. Nothing was found broken and kept as .bad.
   for (const auto& name : dir.Names()) {
-    EXPECT_TRUE(name == "p.preset" || (name.size() == 15 && name.rfind("p.preset.", 0) == 0 && name != "p.preset.bad"))
+    EXPECT_TRUE(name == "p.preset" || (name.size() == 15 && name.starts_with("p.preset.") && name != "p.preset.bad"))
         << name;
   }
 }
@@ -231,25 +213,16 @@ TEST(PrepositionReader, RewriteSurvivesKill) {
 // Two host threads write presets of two channels at once, each saved: none is lost.
 TEST(PrepositionReader, ConcurrentWritersLoseNothing) {
   ScratchFolder dir;
-  CXMLPrepositionReader reader("Orvane");
-  reader.SetBaseFolder(dir.path());
-  ASSERT_TRUE(reader.Open("p.preset"));
+  const auto reader = OpenReader(dir);
   const auto write_channel = [&](std::uint32_t channel) {
-    for (std::uint32_t p = 0; p < 20; ++p) EXPECT_TRUE(reader.WritePreposition(channel, p, RewriteName(channel, p), p));
+    for (std::uint32_t p = 0; p < 20; ++p) EXPECT_TRUE(reader->WritePreposition(channel, p, RewriteName(channel, p), p));
   };
   std::thread other(write_channel, 1);
   write_channel(2);
   other.join();
-  CXMLPrepositionReader check("Orvane");
-  check.SetBaseFolder(dir.path());
-  ASSERT_TRUE(check.Open("p.preset"));
-  for (std::uint32_t channel : {1u, 2u}) {
-    for (std::uint32_t p = 0; p < 20; ++p) {
-      std::string name;
-      std::uint32_t key = 0;
-      ASSERT_TRUE(check.ReadPreposition(channel, p, name, key)) << channel << "/" << p;
-      EXPECT_EQ(name, RewriteName(channel, p));
-    }
+  const auto check = OpenReader(dir);
+  for (std::uint32_t p = 0; p < 40; ++p) {
+    EXPECT_EQ(Entry(*check, 1 + p / 20, p % 20), RewriteName(1 + p / 20, p % 20) + "/" + std::to_string(p % 20));
   }
 }
 

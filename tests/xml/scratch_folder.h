@@ -4,11 +4,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
-#include <vector>
 
 #include "child_program.h"
 
@@ -16,12 +15,12 @@ namespace tessavirn_test {
 
 class ScratchFolder {
  public:
-  ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tessavirn-xml-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  ScratchFolder() : path_((std::filesystem::temp_directory_path() / "tessavirn-xml-XXXXXX").string()) {
+    if (::mkdtemp(path_.data()) == nullptr) path_.clear();
   }
   ~ScratchFolder() {
-    if (!path_.empty()) std::filesystem::remove_all(path_);
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
   }
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
@@ -29,14 +28,14 @@ class ScratchFolder {
     std::ofstream(File(name), std::ios::binary) << content;
   }
   std::string Read(const std::string& name) const { return ReadText(File(name)); }
+  // Every save replaces the file by a rename, so a changed inode number shows a save.
   ino_t Inode(const std::string& name) const {
     struct stat status {};
     return ::stat(File(name).c_str(), &status) == 0 ? status.st_ino : 0;
   }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) names.insert(entry.path().filename());
     return names;
   }
 
