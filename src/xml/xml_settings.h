@@ -87,7 +87,8 @@ class CXMLSettingsAPI {
 
   // The document element's name; empty when closed.
   std::string RootName() const;
-  // The file the last OpenDocument tried, base folder included. Read it on the thread that opens.
+  // The file the last OpenDocument on a closed document tried, base folder included (also when it
+  // failed). Read it on the thread that opens.
   const std::string& full_path() const { return full_path_; }
   // The folder files are opened and created in; empty (the default) means the folder of the
   // process's executable.
