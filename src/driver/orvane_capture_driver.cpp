@@ -39,8 +39,9 @@ bool COrvaneIPCaptureDriver::OpenFamily(ipcapture::IDebugMessageSink* sink, ipca
   const char* ptz_text = settings->GetCustomParameter(kParamPtzChannels);
   if (ptz_text == nullptr || ptz_driver_ != nullptr) return false;
   const auto ptz_channels = ParseDecimalInteger(ptz_text);
-  // A negative count would become about four billion channels.
-  if (!ptz_channels || *ptz_channels < 0) return false;
+  // A negative count would become about four billion channels; past 65535 channel numbers in
+  // the camera's keys and thread names would wrap.
+  if (!ptz_channels || *ptz_channels < 0 || *ptz_channels > kMaxPtzChannels) return false;
   if (*ptz_channels != 0) {
     ptz_driver_.reset(new (std::nothrow) COrvanePTZHandler(this, static_cast<std::uint32_t>(*ptz_channels)));
   }

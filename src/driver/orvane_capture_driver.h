@@ -9,6 +9,8 @@ namespace kalmora {
 class COrvaneIPCaptureDriver : public CIPCaptureDriver {
  public:
   static constexpr const char* kDriverName = "Tessavirn";
+  // The most PTZ channels custom parameter 8 may ask for.
+  static constexpr std::int32_t kMaxPtzChannels = 65535;
 
   COrvaneIPCaptureDriver() = default;
 

@@ -1,29 +1,26 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-#include "host/ptz.h"
+#include "ptz/base_ptz_handler.h"
 
 namespace kalmora {
 
 class COrvaneIPCaptureDriver;
 
-// The driver's PTZ object for a camera with PTZ heads. The per-channel control objects (motion,
-// presets) are not built yet: every channel gives null, as a channel out of range does.
-class COrvanePTZHandler final : public IIPPTZDriverEx {
+// The family's PTZ object. The preset file is named by custom parameter 9 and lives in the
+// folder of the host's executable; "(none)" or an empty name means presets are not wanted, and
+// a name that would leave that folder ("/" in it, "." or "..") is refused.
+class COrvanePTZHandler final : public TBasePTZHandler<COrvaneIPCaptureDriver> {
  public:
   // driver owns this object and outlives it.
-  COrvanePTZHandler(COrvaneIPCaptureDriver* driver, std::uint32_t channel_count)
-      : driver_(driver), channel_count_(channel_count) {}
+  COrvanePTZHandler(COrvaneIPCaptureDriver* driver, std::uint32_t channel_count);
+  ~COrvanePTZHandler() override;
 
-  IIPPTZApiEx* GetPTZApiEx(std::uint32_t channel) override;
-
-  std::uint32_t channel_count() const { return channel_count_; }
-  COrvaneIPCaptureDriver* driver() const { return driver_; }
-
- private:
-  COrvaneIPCaptureDriver* driver_;
-  std::uint32_t channel_count_;
+ protected:
+  void GenerateXMLStorageFileName(CResultDef& result, std::string& file_name) override;
+  CBasePTZControl* CreatePTZControl(std::uint32_t channel) override;
 };
 
 }  // namespace kalmora

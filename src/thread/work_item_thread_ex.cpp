@@ -1,5 +1,6 @@
 #include "thread/work_item_thread_ex.h"
 
+#include <algorithm>
 #include <new>
 
 namespace kalmora {
@@ -61,7 +62,10 @@ bool CWorkItemThreadEx::AddWorkItem(IWorkItem* item, std::uint32_t max_length) {
     }
     if (max_length != 0) {
       while (queue_.size() >= max_length) {
-        dropped.splice(dropped.end(), queue_, queue_.begin());
+        auto victim = std::find_if(queue_.begin(), queue_.end(),
+                                   [this](const std::unique_ptr<IWorkItem>& queued) { return IsDroppable(*queued); });
+        if (victim == queue_.end()) victim = queue_.begin();
+        dropped.splice(dropped.end(), queue_, victim);
       }
     }
     try {

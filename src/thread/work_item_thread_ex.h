@@ -38,13 +38,17 @@ class CWorkItemThreadEx : public thread::CSimpleThread {
   // the item in hand, if any, is finished).
   virtual void Stop();
   // Takes ownership of `item` in every case. While stopped the item is deleted and false
-  // returned. Otherwise, when `max_length` is not 0, the oldest items are deleted so that the
-  // queue holds at most `max_length` items with this one appended; 0 means no limit.
+  // returned. Otherwise, when `max_length` is not 0, items are deleted so that the queue holds
+  // at most `max_length` items with this one appended: the oldest droppable one each time, or
+  // the oldest of all when none is droppable; 0 means no limit.
   virtual bool AddWorkItem(IWorkItem* item, std::uint32_t max_length);
 
  protected:
   unsigned ThreadFunction() override;
   virtual void HandleWorkItem(IWorkItem* item) = 0;
+  // Whether a full queue may drop the item before others; called with the queue locked, so it
+  // only looks at the item.
+  virtual bool IsDroppable(const IWorkItem& /*item*/) const { return true; }
 
  private:
   static constexpr std::uint32_t kWakeWaitMs = 1000;
