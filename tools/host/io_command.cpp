@@ -190,15 +190,6 @@ std::int64_t NetworkTimeoutMs(const DeviceConfig& device) {
   return *value;
 }
 
-// The configuration handed to the driver: working defaults for the required parameters, and
-// empty texts in the gaps below the highest given one so that the driver reads the I/O modes.
-DeviceConfig PrepareDevice(const DeviceConfig& given) {
-  DeviceConfig device = given;
-  FillDefaultCustomParameters(device);
-  FillCustomParameterGaps(device);
-  return device;
-}
-
 std::string DescribeInputMode(const DeviceConfig& device) {
   const std::string* mode = CustomParameter(device, 12);
   if (mode == nullptr || mode->empty()) return "no input mode: --param 12 is not set, nothing is polled";

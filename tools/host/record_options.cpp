@@ -30,6 +30,13 @@ void FillCustomParameterGaps(DeviceConfig& config) {
   for (std::uint32_t index = 1; index < highest; ++index) config.custom_parameters.emplace(index, "");
 }
 
+DeviceConfig PrepareDevice(const DeviceConfig& given) {
+  DeviceConfig device = given;
+  FillDefaultCustomParameters(device);
+  FillCustomParameterGaps(device);
+  return device;
+}
+
 std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePictureSize(const std::string& text) {
   const auto x = text.find('x');
   if (x == std::string::npos) return std::nullopt;

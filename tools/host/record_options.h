@@ -34,6 +34,10 @@ void FillDefaultCustomParameters(DeviceConfig& config);
 // gap (the digital I/O modes 11 to 13, for one) would never reach it.
 void FillCustomParameterGaps(DeviceConfig& config);
 
+// The configuration handed to the driver by the io and ptz commands: the defaults above, then
+// the gaps filled, so that the driver reads the parameters past the required ones.
+DeviceConfig PrepareDevice(const DeviceConfig& given);
+
 // "WxH" with both from 1 to 65535; empty for anything else.
 std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePictureSize(const std::string& text);
 
