@@ -10,6 +10,7 @@
 
 #include "io_command.h"
 #include "open_command.h"
+#include "ptz_command.h"
 #include "record_command.h"
 
 namespace {
@@ -148,6 +149,78 @@ int main(int argc, char** argv) {
   set->add_option("OUTPUT", set_options.output, "Relay output, from 0")->required();
   set->add_option("STATE", set_state, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
 
+  tessavirn_host::PtzOptions ptz_options;
+  DeviceArguments ptz_args;
+  CLI::App* ptz = app.add_subcommand(
+      "ptz",
+      "Pan, tilt, zoom, focus, iris and presets of a PTZ channel through the driver. Needs --param 8=N (PTZ "
+      "channels, from 1), --param 9=FILE (the preset file, kept beside this program) and --param 10=CAPS (the "
+      "capability text); 1, 2 and 6 default to 5000, 0 and 0, and the gaps below the highest given parameter are "
+      "sent empty. Prints the status of each call in words and the driver's log. Motions are queued in the "
+      "driver: the driver stays open --hold ms afterwards so that they are sent, and the head keeps moving until "
+      "stopped, which only the same run can do (--stop-after). Exit status: 0 done, 1 a status other than 1, a "
+      "failure reported for a queued command, open refused, no PTZ object or no control for the channel, 2 bad "
+      "arguments, 3 driver not loadable");
+  AddDeviceOptions(*ptz, ptz_options.device, ptz_args, ptz_options.driver_path);
+  ptz->add_option("--channel", ptz_options.channel, "PTZ channel, from 0")->capture_default_str();
+  ptz->add_option("--hold", ptz_options.hold_ms,
+                  "Milliseconds the driver stays open after a motion or stop, so that it sends the command; a "
+                  "failure the driver reports for it ends the wait early")
+      ->check(CLI::Range(0, 60000))
+      ->capture_default_str();
+  ptz->add_option("--stop-after", ptz_options.stop_after_ms,
+                  "After a motion, call Stop this many milliseconds later (0: leave the head moving)")
+      ->check(CLI::Range(0, 600000))
+      ->capture_default_str();
+  ptz->require_subcommand(1);
+  tessavirn_host::PtzCommand& ptz_command = ptz_options.command;
+  // Each command records its kind when it was given; device options may also follow it.
+  const auto ptz_leaf = [&ptz_command](CLI::App& parent, const char* name, const char* help,
+                                       tessavirn_host::PtzCommand::Kind kind) {
+    CLI::App* leaf = parent.add_subcommand(name, help);
+    leaf->fallthrough();
+    leaf->callback([&ptz_command, kind] { ptz_command.kind = kind; });
+    return leaf;
+  };
+  using Ptz = tessavirn_host::PtzCommand;
+  const char* speed_help = "Speed, a decimal integer; the driver clamps it to 1 (slowest) to 16 (fastest)";
+  CLI::App* move = ptz_leaf(*ptz, "move", "Start moving the head (StartMove)", Ptz::kMove);
+  move->add_option("DIRECTION", ptz_command.word, "left, right, up, down, upleft, upright, downleft, downright")
+      ->required();
+  move->add_option("SPEED", ptz_command.speed, speed_help)->required();
+  CLI::App* zoom = ptz_leaf(*ptz, "zoom", "Start zooming (in: StartZoomPlus, out: StartZoomMinus)", Ptz::kZoom);
+  zoom->add_option("DIRECTION", ptz_command.word, "in or out")->required();
+  zoom->add_option("SPEED", ptz_command.speed, speed_help)->required();
+  CLI::App* focus =
+      ptz_leaf(*ptz, "focus", "Start focusing (near: StartFocusMinus, far: StartFocusPlus)", Ptz::kFocus);
+  focus->add_option("DIRECTION", ptz_command.word, "near or far")->required();
+  focus->add_option("SPEED", ptz_command.speed, speed_help)->required();
+  CLI::App* iris = ptz_leaf(*ptz, "iris", "Start the iris (open: StartIrisPlus, close: StartIrisMinus)", Ptz::kIris);
+  iris->add_option("DIRECTION", ptz_command.word, "open or close")->required();
+  iris->add_option("SPEED", ptz_command.speed, speed_help)->required();
+  ptz_leaf(*ptz, "stop", "Stop what this run started (Stop); a run of its own has nothing to stop", Ptz::kStop);
+  ptz_leaf(*ptz, "caps", "Print the capability record (GetCapabilities) and IsPTZEnabled", Ptz::kCaps);
+  CLI::App* preset = ptz->add_subcommand("preset", "Named presets, kept in the preset file between runs");
+  preset->require_subcommand(1);
+  preset->fallthrough();
+  ptz_leaf(*preset, "add", "Store the present position under NAME (AddPreset)", Ptz::kPresetAdd)
+      ->add_option("NAME", ptz_command.name, "Preset name")
+      ->required();
+  ptz_leaf(*preset, "go", "Recall a preset (GoToPreset)", Ptz::kPresetGo)
+      ->add_option("NAME", ptz_command.name, "Preset name")
+      ->required();
+  CLI::App* rename = ptz_leaf(*preset, "rename",
+                              "Rename a preset: recall OLD (GoToPreset), then AddPreset(NEW), which renames the "
+                              "preset the camera stands at",
+                              Ptz::kPresetRename);
+  rename->add_option("OLD", ptz_command.name, "Preset name now")->required();
+  rename->add_option("NEW", ptz_command.new_name, "New name")->required();
+  ptz_leaf(*preset, "delete", "Forget a preset (DeletePreset)", Ptz::kPresetDelete)
+      ->add_option("NAME", ptz_command.name, "Preset name")
+      ->required();
+  ptz_leaf(*preset, "list", "Print POSITION<TAB>key K<TAB>NAME for each preset, K read from the preset file",
+           Ptz::kPresetList);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -180,6 +253,10 @@ int main(int argc, char** argv) {
     if (!ApplyDeviceArguments(set_args, set_options.device)) return 2;
     set_options.on = set_state == "on";
     return tessavirn_host::RunIoSet(set_options, stdout, stderr);
+  }
+  if (ptz->parsed()) {
+    if (!ApplyDeviceArguments(ptz_args, ptz_options.device)) return 2;
+    return tessavirn_host::RunPtz(ptz_options, stdout, stderr);
   }
   return 2;
 }
