@@ -35,11 +35,11 @@ std::string ExecutableFolder() { return std::filesystem::read_symlink("/proc/sel
 // A simulated PTZ camera on its own address, and the driver opened for it through the library.
 class PtzCamera {
  public:
-  PtzCamera(const char* address, const std::string& preset_file)
+  PtzCamera(const char* address, const std::string& preset_file, const std::string& profile = "ptz_dome")
       : address_(address), preset_path_(ExecutableFolder() + "/" + preset_file), preset_file_(preset_file) {
     RemoveFiles();
     std::string error;
-    EXPECT_TRUE(simulator.LoadProfileFile(std::string(CAMSIM_PROFILE_DIR) + "/ptz_dome.params", &error)) << error;
+    EXPECT_TRUE(simulator.LoadProfileFile(std::string(CAMSIM_PROFILE_DIR) + "/" + profile + ".params", &error)) << error;
     EXPECT_TRUE(simulator.Start(address, 0, &error)) << error;
     EXPECT_TRUE(library_.Load(TESSAVIRN_LIBRARY)) << library_.error();
   }
@@ -220,8 +220,9 @@ TEST(PtzCamera, StalledCameraKeepsSixteenCommandsAndEveryStop) {
     ASSERT_EQ(ptz->StartMove(direction, speed), 1);
     moves.push_back("Data-1.Ptz-1.Pan=" + std::string(direction == 0 ? "-" : "") + std::to_string(1 + (i / 2) % 5));
   }
-  // Every call came back while the first request was still unanswered.
+  // Every call came back while the first request was still unanswered, and nothing else went out.
   EXPECT_TRUE(camera.Writes().empty());
+  EXPECT_EQ(camera.simulator.SetRequests().size(), 1u);
   ASSERT_EQ(ptz->Stop(), 1);
   const std::string stop = "Data-1.Ptz-1.Pan=0&Data-1.Ptz-1.Tilt=0";
   std::vector<std::string> expected = {"Data-1.Ptz-1.Tilt=3", stop};
@@ -377,6 +378,46 @@ TEST(PtzCamera, UnreadablePresetFileIsKeptAsBad) {
   EXPECT_EQ(ptz->GetPresetCount(), 0);
   EXPECT_EQ(ptz->AddPreset("Gate"), 1);
   EXPECT_EQ(camera.FileEntries(), (std::vector<std::string>{"000 Gate 0"}));
+}
+
+// A camera is a PTZ head without asking; an encoder's channel is one when the camera names a
+// protocol file and a camera number from 1 for it.
+TEST(PtzCamera, EncoderChannelsArePtzWhenTheCameraSaysSo) {
+  PtzCamera camera("127.0.0.39", "ptz_encoder.preset", "encoder_4ch");
+  struct Row {
+    std::string device_type;
+    std::uint32_t channel;
+    int enabled;
+    std::string request;  // empty: none
+    std::string log;      // the end of the entry logged
+  };
+  const std::vector<Row> rows = {
+      {"PTZ Dome", 2, 1, "", ""},
+      {"Video Encoder", 0, 1, "/params/get.cgi?Data-1.Ptz-1.CameraProtocolFile&Data-1.Ptz-1.CameraId",
+       "data channel 1: Protocol=\"serial_ptz_v2.ptz\", CameraID=1. Current channel is PTZ"},
+      {"Video Encoder", 2, 0, "/params/get.cgi?Data-1.Ptz-3.CameraProtocolFile&Data-1.Ptz-3.CameraId",
+       "data channel 3: Protocol=\"\", CameraID=3. Current channel is non-PTZ"},
+      {"Video Encoder", 3, 0, "/params/get.cgi?Data-1.Ptz-4.CameraProtocolFile&Data-1.Ptz-4.CameraId",
+       "data channel 4: Protocol=\"\", CameraID=0. Current channel is non-PTZ"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.device_type + " channel " + std::to_string(row.channel));
+    ASSERT_NE(camera.Open(kCapabilities, 4, row.device_type), nullptr);
+    IIPPTZApiEx* ptz = camera.Channel(row.channel);
+    ASSERT_NE(ptz, nullptr);
+    camera.simulator.ClearRequestLog();
+    const std::size_t mark = camera.sink.Count();
+    EXPECT_EQ(ptz->IsPTZEnabled(), row.enabled);
+    std::vector<std::string> targets;
+    for (const auto& record : camera.simulator.RequestLog()) targets.push_back(record.target);
+    EXPECT_EQ(targets, row.request.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.request});
+    const auto entries = camera.sink.EntriesFrom(mark);
+    if (!row.log.empty()) {
+      ASSERT_EQ(entries.size(), 1u);
+      EXPECT_TRUE(entries[0].text.starts_with("PTZ settings for device 127.0.0.39:")) << entries[0].text;
+      EXPECT_TRUE(entries[0].text.ends_with(row.log)) << entries[0].text;
+    }
+  }
 }
 
 // Channels below the count each have one control, created once however many host threads ask
