@@ -366,8 +366,9 @@ TEST(PtzCamera, PresetsLiveInCameraSlotsAndInTheFile) {
   EXPECT_EQ(record.words[8], 3u);
 }
 
-// A preset file that is not XML is kept beside the new one, never overwritten.
-TEST(PtzCamera, UnreadablePresetFileIsKeptAsBad) {
+// A preset file that is not XML is kept beside the new one, never overwritten; one that cannot
+// be opened leaves channels working without stored presets.
+TEST(PtzCamera, BrokenPresetFileIsKeptAndUnusableOneDoesNotStopChannels) {
   PtzCamera camera("127.0.0.37", "ptz_bad.preset");
   const std::string garbage = "<Orvane><PtzChannel01><Preposition000><Name value=\"Gate\"";
   { std::ofstream(camera.preset_path(), std::ios::binary) << garbage; }
@@ -378,6 +379,22 @@ TEST(PtzCamera, UnreadablePresetFileIsKeptAsBad) {
   EXPECT_EQ(ptz->GetPresetCount(), 0);
   EXPECT_EQ(ptz->AddPreset("Gate"), 1);
   EXPECT_EQ(camera.FileEntries(), (std::vector<std::string>{"000 Gate 0"}));
+
+  // A file that cannot be opened at all (a folder in its place) still gives working controls;
+  // their presets just cannot be stored.
+  camera.Close();
+  std::filesystem::remove(camera.preset_path());
+  ASSERT_TRUE(std::filesystem::create_directory(camera.preset_path()));
+  ASSERT_NE(camera.Open(kCapabilities), nullptr);
+  ptz = camera.Channel(0);
+  ASSERT_NE(ptz, nullptr);
+  EXPECT_EQ(camera.Channel(0), ptz);
+  EXPECT_NE(camera.Channel(1), nullptr);
+  EXPECT_FALSE(camera.sink.Find("cannot initialize CXMLPrepositionReader object with parameter").empty());
+  EXPECT_EQ(ptz->StartMove(1, 16), 1);
+  EXPECT_EQ(ptz->AddPreset("Gate"), -1);
+  camera.Close();
+  std::filesystem::remove(camera.preset_path());
 }
 
 // A camera is a PTZ head without asking; an encoder's channel is one when the camera names a
@@ -440,6 +457,9 @@ TEST(PtzCamera, OneControlPerChannelUnderConcurrentRequests) {
   EXPECT_NE(seen[0], seen[1]);
   EXPECT_EQ(camera.Channel(2), nullptr);
   EXPECT_EQ(camera.Channel(0xFFFFFFFFu), nullptr);
+  // More channels than the camera's keys can number is a configuration the driver refuses.
+  EXPECT_EQ(camera.Open(kCapabilities, 65536), nullptr);
+  EXPECT_NE(camera.Open(kCapabilities, 65535), nullptr);
   kalmora::IIPPTZDriverEx* ptz = camera.Open(kCapabilities, 2);
   ASSERT_NE(ptz, nullptr);
   EXPECT_EQ(static_cast<kalmora::IIPPTZDriver*>(ptz)->GetPTZApi(1), ptz->GetPTZApiEx(1));
