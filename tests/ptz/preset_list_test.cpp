@@ -2,11 +2,6 @@
 // file written by hand, and a process killed while it adds and deletes presets.
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <memory>
 #include <random>
@@ -15,6 +10,7 @@
 
 #include "ptz/base_ptz_comm.h"
 #include "ptz/preposition_list.h"
+#include "kill_at_random.h"
 #include "scratch_folder.h"
 
 namespace {
@@ -107,11 +103,8 @@ TEST(PrepositionList, AddAndDeleteSurviveKill) {
   std::mt19937 random(std::random_device{}());
   for (int round = 0; round < 30; ++round) {
     SCOPED_TRACE(round);
-    int report[2];
-    ASSERT_EQ(::pipe(report), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {  // Reports each finished operation; bounded, though killed long before.
+    // The child reports each finished operation; bounded, though killed long before.
+    const auto outcome = tessavirn_test::KillAtRandomMoment(random, [&](const auto& report) {
       AcceptingCamera camera;
       auto list = AttachList(dir, camera, 8);
       for (std::uint32_t i = done + 1; i < done + 100000; ++i) {
@@ -119,23 +112,11 @@ TEST(PrepositionList, AddAndDeleteSurviveKill) {
         std::string first;
         const bool ok = list->GetCount() < 5 ? list->AddPreposition(("n" + std::to_string(i)).c_str())
                                              : list->GetName(0, first) && list->DeletePreposition(first.c_str());
-        if (!ok || ::write(report[1], &i, sizeof i) != sizeof i) break;
+        if (!ok || !report(i)) break;
       }
-      ::_exit(1);
-    }
-    ::close(report[1]);
-    std::uint32_t i = 0;
-    pollfd ready{report[0], POLLIN, 0};
-    for (int n = static_cast<int>(random() % 4); n > 0; --n) {
-      if (::poll(&ready, 1, 60000) == 1 && ::read(report[0], &i, sizeof i) == sizeof i) Apply(presets, done = i);
-    }
-    ::usleep(static_cast<useconds_t>(random() % 3000));
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    while (::read(report[0], &i, sizeof i) == sizeof i) Apply(presets, done = i);
-    ::close(report[0]);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own";
+    });
+    ASSERT_TRUE(outcome.killed) << "the writer failed on its own";
+    for (const std::uint32_t i : outcome.reported) Apply(presets, done = i);
 
     const std::vector<std::string> stored = Stored(dir);
     auto next = presets;
