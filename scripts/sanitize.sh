@@ -12,6 +12,6 @@ export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 case "$sanitizer" in
-  thread) ctest --test-dir "$build" -j "$(nproc)" --output-on-failure -L 'thread|driver|streaming|camera|camsim|host|io|xml' ;;
+  thread) ctest --test-dir "$build" -j "$(nproc)" --output-on-failure -L 'thread|driver|streaming|camera|camsim|host|io|xml|ptz' ;;
   *) ctest --test-dir "$build" -j "$(nproc)" --output-on-failure ;;
 esac

@@ -27,6 +27,9 @@ class CIPPTZDriverIf : public IIPPTZDriverEx {};
 // TDriver offers address(), port(), user_name(), password(), CustomParameterText(index) and
 // LogV(type, format, args), and is an IDebugMessage with an error counter.
 //
+// A subclass calls DestroyAllControls in its own destructor: the command threads use this
+// object's IDevice face until they are joined.
+//
 // Threads: hosts ask for channels from any thread, so the channel table and the reader holder
 // are guarded by one lock; the IDevice operations only read what the driver fixed at open and
 // may be called from any thread, the command threads included.

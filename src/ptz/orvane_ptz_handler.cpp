@@ -8,7 +8,9 @@ namespace kalmora {
 COrvanePTZHandler::COrvanePTZHandler(COrvaneIPCaptureDriver* driver, std::uint32_t channel_count)
     : TBasePTZHandler<COrvaneIPCaptureDriver>(driver, channel_count, "Orvane") {}
 
-COrvanePTZHandler::~COrvanePTZHandler() = default;
+// The command threads call this object as their IDevice: they are joined before it starts to
+// come apart.
+COrvanePTZHandler::~COrvanePTZHandler() { DestroyAllControls(); }
 
 void COrvanePTZHandler::GenerateXMLStorageFileName(CResultDef& result, std::string& file_name) {
   const char* function = "kalmora::COrvanePTZHandler::GenerateXMLStorageFileName";

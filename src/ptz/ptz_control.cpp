@@ -182,7 +182,9 @@ int CBasePTZControl::DeletePreset(const char* name) {
   return Guarded(kNoPreset, [&] { return presets_.DeletePreposition(name) ? kDone : kNoPreset; });
 }
 
-COrvanePTZControl::~COrvanePTZControl() = default;
+// The worker calls this object's IIPParams face: it is joined before the object starts to come
+// apart.
+COrvanePTZControl::~COrvanePTZControl() { Close(); }
 
 CBasePTZComm* COrvanePTZControl::CreatePTZComm() { return new (std::nothrow) COrvanePTZComm(device(), GetChannel()); }
 

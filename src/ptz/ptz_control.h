@@ -19,7 +19,8 @@ class IDevice;
 
 // Threads: the host may call from any of its threads. The flags and the manual focus and iris
 // states are atomic (the worker records the states); the list and the command queue lock
-// themselves. Initialize and Close belong to the handler.
+// themselves. Initialize and Close belong to the handler. A subclass calls Close in its own
+// destructor: the command thread uses this object's IIPParams face until it is joined.
 class CBasePTZControl : public IIPPTZApiEx, public IIPParams {
  public:
   CBasePTZControl(IDevice* device, std::uint32_t channel);

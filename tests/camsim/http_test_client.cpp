@@ -79,11 +79,9 @@ HttpResponse HttpTestClient::Perform(const std::string& url) {
   return response;
 }
 
-std::string RawExchange(const std::string& address, std::uint16_t port, const std::string& request,
-                        std::chrono::milliseconds timeout) {
-  std::string received;
+int ConnectAndSend(const std::string& address, std::uint16_t port, const std::string& request) {
   const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (socket < 0) return received;
+  if (socket < 0) return -1;
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(port);
@@ -92,8 +90,16 @@ std::string RawExchange(const std::string& address, std::uint16_t port, const st
       ::send(socket, request.data(), request.size(), MSG_NOSIGNAL) !=
           static_cast<ssize_t>(request.size())) {
     ::close(socket);
-    return received;
+    return -1;
   }
+  return socket;
+}
+
+std::string RawExchange(const std::string& address, std::uint16_t port, const std::string& request,
+                        std::chrono::milliseconds timeout) {
+  std::string received;
+  const int socket = ConnectAndSend(address, port, request);
+  if (socket < 0) return received;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
     pollfd entry{socket, POLLIN, 0};

@@ -40,6 +40,10 @@ class HttpTestClient {
   CURL* easy_ = nullptr;
 };
 
+// Sends request bytes on a new TCP connection and returns its socket, left open for the caller
+// to read and close; -1 when it could not connect or send.
+int ConnectAndSend(const std::string& address, std::uint16_t port, const std::string& request);
+
 // Sends request bytes on a new TCP connection and returns everything received until the peer
 // closes or timeout passes. For requests libcurl would rewrite (a target without '/').
 std::string RawExchange(const std::string& address, std::uint16_t port, const std::string& request,

@@ -124,7 +124,7 @@ TEST(ProgramTest, HelpExplainsEveryOption) {
         "--no-timeout-announce", "--timeout-in-setup-only", "--stap-a", "--max-payload", "--clip", "--frame-log",
         "loss:P%[:SEED]", "loss:every:N", "reorder:N", "duplicate:N", "media-stall:MS",
         "restart:MS", "rtsp-stall:METHOD:MS", "/camsim/rtsp", "/camsim/restart", "--video-mode",
-        "split-three", "--fps", "--jitter", "--seed", "/camsim/video", "/camsim/io", "drop "}) {
+        "split-three", "--fps", "--jitter", "--seed", "/camsim/video", "/camsim/io", "/camsim/sets", "drop "}) {
     EXPECT_NE(program.output().find(option), std::string::npos) << option;
   }
 }

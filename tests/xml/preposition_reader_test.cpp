@@ -1,16 +1,13 @@
 #include "xml/preposition_reader.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <functional>
 #include <memory>
 #include <random>
 #include <thread>
 
+#include "kill_at_random.h"
 #include "scratch_folder.h"
 
 namespace {
@@ -166,31 +163,16 @@ TEST(PrepositionReader, RewriteSurvivesKill) {
   std::mt19937 random(std::random_device{}());
   for (int round = 0; round < 30; ++round) {
     SCOPED_TRACE(round);
-    int report[2];
-    ASSERT_EQ(::pipe(report), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {  // Reports each finished rewrite; bounded, though killed long before.
+    // Some rewrites done, then a random moment inside the next one. The child reports each
+    // finished rewrite; bounded, though killed long before.
+    const auto outcome = tessavirn_test::KillAtRandomMoment(random, [&](const auto& report) {
       const auto reader = OpenReader(dir);
       for (std::uint32_t i = done + 1; reader && i < done + 100000; ++i) {
-        if (!Rewrite(*reader, i) || ::write(report[1], &i, sizeof i) != sizeof i) break;
+        if (!Rewrite(*reader, i) || !report(i)) break;
       }
-      ::_exit(1);
-    }
-    ::close(report[1]);
-    // Some rewrites done, then a random moment inside the next one.
-    std::uint32_t i = 0;
-    pollfd ready{report[0], POLLIN, 0};
-    for (int n = static_cast<int>(random() % 3); n > 0; --n) {
-      if (::poll(&ready, 1, 60000) == 1 && ::read(report[0], &i, sizeof i) == sizeof i) done = i;
-    }
-    ::usleep(static_cast<useconds_t>(random() % 3000));
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    while (::read(report[0], &i, sizeof i) == sizeof i) done = i;
-    ::close(report[0]);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own";
+    });
+    ASSERT_TRUE(outcome.killed) << "the writer failed on its own";
+    if (!outcome.reported.empty()) done = outcome.reported.back();
 
     const auto check = OpenReader(dir);
     ASSERT_NE(check, nullptr);

@@ -60,6 +60,9 @@ const char* const kFaultHelp =
     "  chunked          answer without Content-Length, chunked\n"
     "  close-delimited  answer without Content-Length, closing the connection after the body\n"
     "  drop             close the connection without answering\n"
+    "A delay or stall ends early when the client closes its connection. PATTERN matches the\n"
+    "query too, as sent ('?' is an ordinary character), so PTZ commands can be made slow:\n"
+    "delay:params/set.cgi?Data-1.Ptz-*:3000\n"
     "Example: status:params/set.cgi*:500:1";
 
 std::string_view FaultKindName(FaultKind kind) {

@@ -64,6 +64,15 @@ struct OutputWrite {
   std::string value;  // decoded: "Invert"
 };
 
+// One params/set.cgi request (any method), logged when the whole request has arrived (before
+// faults act, so also for requests later delayed, refused or dropped). PTZ commands are such
+// requests, one each, so tests compare them in the order and at the time the camera got them.
+struct SetRequest {
+  std::uint64_t sequence = 0;  // 1, 2, ... in arrival order across the simulator's life
+  std::chrono::steady_clock::time_point arrived;
+  std::string query;  // raw, undecoded text after '?', as sent; empty without one
+};
+
 struct ConnectionCounters {
   std::uint64_t accepted = 0;  // TCP connections accepted so far
   std::uint64_t closed = 0;    // of those, the ones that have ended
@@ -90,6 +99,9 @@ struct ConnectionCounters {
 //                               write list; lists every alarm input and relay output key of the
 //                               tree as "key=value", then each output write as
 //                               "write<TAB>SEQ<TAB>MS<TAB>KEY=VALUE", MS counted from Start
+//   /camsim/sets[?clear]        with clear empties the set request list; lists each set request
+//                               as "set<TAB>SEQ<TAB>MS<TAB>QUERY", MS counted from Start, QUERY
+//                               as sent (escaped like the log's fields)
 // /camsim/faults also takes and lists media faults (ParseMediaFault's text form).
 // Admin requests need no authentication, suffer no faults and are not logged; their TCP
 // connections are counted like any other.
@@ -100,7 +112,15 @@ struct ConnectionCounters {
 // status 0), the credentials check (reject-auth makes it fail), a forced status (answered
 // whatever the credentials), then 401 or the answer; stall, close and the two framings without
 // Content-Length shape whichever reply goes out. A stall of a reply without
-// body waits before its headers. A stall also ends when the client closes its connection.
+// body waits before its headers. A delay or stall also ends when the client closes its
+// connection, as a client gives up on a camera that does not answer.
+//
+// Slow or stalled PTZ commands: a delay on a pattern that includes the query, e.g.
+// "delay:params/set.cgi?Data-1.Ptz-*:3000" ('?' is an ordinary character in patterns, and the
+// query is matched as sent, undecoded), holds back the answer to each PTZ set for that long. A
+// request whose client left during its delay still goes on as received: a set is applied to the
+// tree and the request logged. SetRequests lists it on arrival, before its faults are taken: a
+// test that must know a counted fault was used up waits until Faults() no longer lists it.
 //
 // Threads: the owner thread calls Start and Stop; every other operation may be called from any
 // thread at any time. libmicrohttpd answers each connection on a thread of its own, which takes
@@ -172,6 +192,14 @@ class Simulator {
   // timeout; whether they are.
   bool WaitForOutputWrites(std::size_t count, std::chrono::milliseconds timeout) const;
   static constexpr std::size_t kMaxOutputWrites = 1024;
+  // Every params/set.cgi request, the last kMaxSetRequests in arrival order; admin requests are
+  // not logged. Sequences count on across ClearSetRequests.
+  std::vector<SetRequest> SetRequests() const;
+  void ClearSetRequests();
+  // Waits until at least count requests are in the list (those already there included), or
+  // timeout; whether they are.
+  bool WaitForSetRequests(std::size_t count, std::chrono::milliseconds timeout) const;
+  static constexpr std::size_t kMaxSetRequests = 1024;
 
   // "/video.jpg" (simulator_video.cpp). A new simulator serves one fixed 640 x 480 test picture,
   // whole in each body. SetJpegPicture and SetVideoJpegSettings both choose the pictures, and the
@@ -251,10 +279,11 @@ class Simulator {
   bool AnswerVideo(MHD_Connection* connection, bool head, RequestRecord record,
                    const std::vector<Fault>& faults, int peer_socket);
   Reply AnswerVideoAdmin(const std::vector<std::string>& items);
-  // simulator_io.cpp: logs the output writes among the items of a params/set.cgi query, and
-  // answers /camsim/io.
-  void LogOutputWrites(const std::string& query);
+  // simulator_io.cpp: logs a params/set.cgi request as it arrives, with the output writes among
+  // the items of its query, and answers /camsim/io and /camsim/sets.
+  void LogSetRequest(const std::string& query);
   Reply AnswerIoAdmin(const std::vector<std::string>& items);
+  Reply AnswerSetsAdmin(const std::vector<std::string>& items);
   // Whether a restart keeps HTTP answering 503 now.
   bool DownLocked() const;
   // Sends reply shaped by faults; with challenge, as a 401 asking for that authentication.
@@ -286,6 +315,8 @@ class Simulator {
   std::chrono::steady_clock::time_point started_;     // guarded by mutex_; set by Start
   std::deque<OutputWrite> output_writes_;             // guarded by mutex_
   std::uint64_t next_output_sequence_ = 1;            // guarded by mutex_
+  std::deque<SetRequest> set_requests_;               // guarded by mutex_
+  std::uint64_t next_set_sequence_ = 1;               // guarded by mutex_
 
   // /video.jpg's state has a lock of its own, never held together with mutex_ (AnswerVideo takes
   // them in turn).

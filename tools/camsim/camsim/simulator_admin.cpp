@@ -26,6 +26,7 @@ Simulator::Reply Simulator::AnswerAdmin(const std::string& path, const std::stri
   }
   if (path == "camsim/video") return AnswerVideoAdmin(items);
   if (path == "camsim/io") return AnswerIoAdmin(items);
+  if (path == "camsim/sets") return AnswerSetsAdmin(items);
   std::unique_lock lock(mutex_);
   if (path == "camsim/log") {
     if (clear) log_.clear();

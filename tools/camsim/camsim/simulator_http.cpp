@@ -124,7 +124,8 @@ bool Simulator::Answer(MHD_Connection* connection, Request* request) {
   const auto [path, query] = SplitTarget(request->target);
   if (path.starts_with(kAdminPrefix))
     return Queue(connection, AnswerAdmin(path, query), {}, nullptr, false);
-  if (path == kSetPath) LogOutputWrites(query);
+  // Logged on arrival, before a restart or any fault can hold the request back or refuse it.
+  if (path == kSetPath) LogSetRequest(query);
 
   const MHD_ConnectionInfo* socket_info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);

@@ -1,5 +1,6 @@
-// The camera's alarm inputs and relay outputs: alarm inputs set through the tree, the log of
-// output writes, and /camsim/io.
+// The camera's alarm inputs and relay outputs, and what params/set.cgi requests are logged as
+// they arrive: alarm inputs set through the tree, the logs of set requests and output writes,
+// /camsim/io and /camsim/sets.
 #include <algorithm>
 #include <charconv>
 #include <optional>
@@ -133,7 +134,22 @@ bool Simulator::WaitForOutputWrites(std::size_t count, std::chrono::milliseconds
   return changed_.wait_for(lock, timeout, [&] { return output_writes_.size() >= count; });
 }
 
-void Simulator::LogOutputWrites(const std::string& query) {
+std::vector<SetRequest> Simulator::SetRequests() const {
+  std::lock_guard lock(mutex_);
+  return {set_requests_.begin(), set_requests_.end()};
+}
+
+void Simulator::ClearSetRequests() {
+  std::lock_guard lock(mutex_);
+  set_requests_.clear();
+}
+
+bool Simulator::WaitForSetRequests(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return set_requests_.size() >= count; });
+}
+
+void Simulator::LogSetRequest(const std::string& query) {
   std::vector<OutputWrite> writes;
   for (const std::string& item : SplitQuery(query)) {
     const std::size_t equals = item.find('=');
@@ -142,11 +158,12 @@ void Simulator::LogOutputWrites(const std::string& query) {
     }
     writes.push_back(OutputWrite{0, {}, item.substr(0, equals), item.substr(equals + 1)});
   }
-  if (writes.empty()) return;
   {
     std::lock_guard lock(mutex_);
-    // Sequence and time are taken under the lock, so that both follow the list's order.
+    // Sequences and time are taken under the lock, so that both follow the lists' order.
     const auto arrived = std::chrono::steady_clock::now();
+    set_requests_.push_back(SetRequest{next_set_sequence_++, arrived, query});
+    while (set_requests_.size() > kMaxSetRequests) set_requests_.pop_front();
     for (OutputWrite& write : writes) {
       write.sequence = next_output_sequence_++;
       write.arrived = arrived;
@@ -192,6 +209,22 @@ Simulator::Reply Simulator::AnswerIoAdmin(const std::vector<std::string>& items)
     reply.body += "write\t" + std::to_string(write.sequence) + "\t" +
                   std::to_string(since_start.count()) + "\t" + Escape(write.key) + "=" +
                   Escape(write.value) + "\r\n";
+  }
+  return reply;
+}
+
+Simulator::Reply Simulator::AnswerSetsAdmin(const std::vector<std::string>& items) {
+  for (const std::string& item : items) {
+    if (item != "clear") return Reply{400, "expected clear: " + Escape(item) + "\r\n", kTextType};
+  }
+  std::lock_guard lock(mutex_);
+  if (!items.empty()) set_requests_.clear();
+  Reply reply;
+  for (const SetRequest& request : set_requests_) {
+    const auto since_start =
+        std::chrono::duration_cast<std::chrono::milliseconds>(request.arrived - started_);
+    reply.body += "set\t" + std::to_string(request.sequence) + "\t" +
+                  std::to_string(since_start.count()) + "\t" + Escape(request.query) + "\r\n";
   }
   return reply;
 }

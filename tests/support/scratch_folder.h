@@ -15,7 +15,7 @@ namespace tessavirn_test {
 
 class ScratchFolder {
  public:
-  ScratchFolder() : path_((std::filesystem::temp_directory_path() / "tessavirn-xml-XXXXXX").string()) {
+  ScratchFolder() : path_((std::filesystem::temp_directory_path() / "tessavirn-scratch-XXXXXX").string()) {
     if (::mkdtemp(path_.data()) == nullptr) path_.clear();
   }
   ~ScratchFolder() {
