@@ -75,13 +75,13 @@ TEST_F(PtzCommand, EachRunReachesTheCameraAndPresetsLastAcrossRuns) {
       {"caps", false, 0, "record words 0-13: 0 1 1 1 1 1 0 226 0 0 0 0 0 0\n", {}},
       {"preset add Gate", false, 0, "AddPreset(\"Gate\"): status 1 (done)", {set + "SetPreset=1"}},
       {"preset add Door", false, 0, "AddPreset(\"Door\"): status 1 (done)", {set + "SetPreset=2"}},
-      {"preset list", false, 0, "GetPresetCount(): 2\n0\tkey 0\tGate\n1\tkey 1\tDoor\n", {}},
+      {"preset list", false, 0, "GetPresetCount(): 2\n0\t1\tGate\n1\t2\tDoor\n", {}},
       // Recalling Gate makes it the current preset, which AddPreset then renames.
       {"preset rename Gate Porch", false, 0, "AddPreset(\"Porch\"): status 1 (done)", {set + "GoPreset=1"}},
       {"preset add Gate", true, 1, "AddPreset(\"Gate\"): status -1 (failed)", {set + "SetPreset=3"}},
       {"preset go Door", false, 0, "GoToPreset(0, \"Door\"): status 1 (done)", {set + "GoPreset=2"}},
       {"preset delete Porch", false, 0, "DeletePreset(\"Porch\"): status 1 (done)", {}},
-      {"preset list", false, 0, "GetPresetCount(): 1\n0\tkey 1\tDoor\n", {}},
+      {"preset list", false, 0, "GetPresetCount(): 1\n0\t2\tDoor\n", {}},
       {"preset go Porch", false, 1, "status -23 (no such preset or camera refused the recall)", {}},
       {"move sideways 4", false, 2, "unknown word \"sideways\"", {}},
       {"zoom in 4x", false, 2, "SPEED must be a decimal integer", {}},
@@ -102,8 +102,9 @@ TEST_F(PtzCommand, EachRunReachesTheCameraAndPresetsLastAcrossRuns) {
   }
 }
 
-// A preset file left by an earlier host: each channel lists its own presets with the keys the
-// file records, and a recall reaches the key's camera slot on the channel's own parameters.
+// A preset file left by an earlier host: each channel lists its own presets with the camera
+// slots of the keys the file records, and a recall reaches that slot on the channel's own
+// parameters.
 TEST_F(PtzCommand, ListsAndRecallsThePresetsOfAFileItDidNotWrite) {
   Start("127.0.0.181");
   {
@@ -117,10 +118,10 @@ TEST_F(PtzCommand, ListsAndRecallsThePresetsOfAFileItDidNotWrite) {
   const std::string command = Command("2");
   auto run = RunCommand(command + "--channel 1 preset list");
   EXPECT_EQ(run.exit_code, 0) << run.output;
-  EXPECT_NE(run.output.find("GetPresetCount(): 2\n0\tkey 40\tDock\n1\tkey 2\tYard\n"), std::string::npos)
+  EXPECT_NE(run.output.find("GetPresetCount(): 2\n0\t43\tDock\n1\t3\tYard\n"), std::string::npos)
       << run.output;
   run = RunCommand(command + "preset list");
-  EXPECT_NE(run.output.find("GetPresetCount(): 1\n0\tkey 4\tGate\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("GetPresetCount(): 1\n0\t5\tGate\n"), std::string::npos) << run.output;
   run = RunCommand(command + "--channel 1 preset go Dock");
   EXPECT_EQ(run.exit_code, 0) << run.output;
   EXPECT_EQ(Requests(), std::vector<std::string>{"/params/set.cgi?Data-1.Ptz-2.GoPreset=43"}) << run.output;

@@ -11,8 +11,10 @@
 
 #include <pugixml.hpp>
 
+#include "camera/device_type.h"
 #include "driver_session.h"
 #include "host/ptz.h"
+#include "ptz/ptz_capabilities.h"
 #include "record_options.h"
 
 namespace tessavirn_host {
@@ -280,6 +282,16 @@ int RunStop(const PtzOptions& options, PtzSession& driver, kalmora::IIPPTZApiEx&
   return driver.Hold(mark, 1, options.hold_ms) == 0 ? 0 : 1;
 }
 
+// The camera slots of the preset keys, as the driver maps them from the capability text and the
+// product type; empty when the text does not parse.
+std::vector<std::uint32_t> PresetSlots(const DeviceConfig& device) {
+  kalmora::COrvanePtzCapabilities capabilities;
+  if (!capabilities.Parse(*CustomParameter(device, 10))) return {};
+  const std::string* product = CustomParameter(device, 3);
+  return kalmora::BuildPresetSlotTable(kalmora::ClassifyDeviceType(product != nullptr ? *product : ""),
+                                       capabilities.first_preset_slot, capabilities.last_preset_slot);
+}
+
 int RunPresetList(const PtzOptions& options, PtzSession& driver, kalmora::IIPPTZApiEx& control) {
   const int count = control.GetPresetCount();
   driver.logs.PrintNew();
@@ -287,8 +299,9 @@ int RunPresetList(const PtzOptions& options, PtzSession& driver, kalmora::IIPPTZ
   const auto path = ProgramFolder() / *CustomParameter(options.device, 9);
   pugi::xml_document file;
   if (!file.load_file(path.c_str())) {
-    PrintLine(driver.out, "preset file " + path.string() + " not readable: keys unknown");
+    PrintLine(driver.out, "preset file " + path.string() + " not readable: slots unknown");
   }
+  const std::vector<std::uint32_t> slots = PresetSlots(options.device);
   std::vector<char> name(kNameBufferSize);
   for (int position = 0; position < count; ++position) {
     const int status = control.GetPresetName(position, name.data(), kNameBufferSize);
@@ -298,7 +311,8 @@ int RunPresetList(const PtzOptions& options, PtzSession& driver, kalmora::IIPPTZ
     }
     const std::string text(name.data());
     const auto key = ReadPresetKey(file, options.channel, static_cast<unsigned>(position), text);
-    PrintLine(driver.out, std::to_string(position) + "\tkey " + (key ? std::to_string(*key) : "?") + "\t" + text);
+    const std::string slot = key && *key < slots.size() ? std::to_string(slots[*key]) : "?";
+    PrintLine(driver.out, std::to_string(position) + "\t" + slot + "\t" + text);
   }
   return 0;
 }

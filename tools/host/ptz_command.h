@@ -39,8 +39,9 @@ struct PtzOptions {
 // Opens the driver for the camera, takes the control of the PTZ channel and runs the command,
 // printing each call's status in words ("StartMove(0, 16): status 1 (done)") and the driver's
 // log. Custom parameter 8 must be at least 1, 9 (the preset file, beside this program) and 10
-// (the capability text) must be given. `preset list` prints "POSITION<TAB>key K<TAB>NAME" lines,
-// K being the preset's key read from the preset file ("key ?" when the file does not hold that
+// (the capability text) must be given. `preset list` prints "POSITION<TAB>SLOT<TAB>NAME" lines,
+// SLOT being the camera slot the preset is stored in: its key, read from the preset file, mapped
+// as the driver maps it ("?" when the file does not hold that
 // entry). Returns the process exit code: 0 done, 1 a status other than 1, a failure the driver
 // reported for a queued command, open refused, no PTZ object or no control for the channel,
 // 2 bad arguments, 3 the driver could not be loaded.
