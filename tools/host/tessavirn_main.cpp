@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
   ptz_leaf(*preset, "delete", "Forget a preset (DeletePreset)", Ptz::kPresetDelete)
       ->add_option("NAME", ptz_command.name, "Preset name")
       ->required();
-  ptz_leaf(*preset, "list", "Print POSITION<TAB>key K<TAB>NAME for each preset, K read from the preset file",
+  ptz_leaf(*preset, "list", "Print POSITION<TAB>SLOT<TAB>NAME for each preset, SLOT the camera slot it is stored in",
            Ptz::kPresetList);
 
   try {
