@@ -22,7 +22,8 @@ constexpr int kMaxHostSpeed = 16;
 int MapSpeed(std::uint32_t maximum, int speed) {
   CScaleConverter converter;
   converter.SetTargetRange(maximum);
-  return static_cast<int>(converter.Convert(static_cast<std::uint32_t>(std::clamp(speed, kMinHostSpeed, kMaxHostSpeed))));
+  const int host_speed = std::clamp(speed, kMinHostSpeed, kMaxHostSpeed);
+  return static_cast<int>(converter.Convert(static_cast<std::uint32_t>(host_speed)));
 }
 
 const char* Text(const char* text) { return text != nullptr ? text : ""; }
@@ -199,7 +200,8 @@ void COrvanePTZComm::SetManualMode(IIPParams* params, bool iris, bool manual) {
   const unsigned port = worker_client_.port();
   CResultDef result(3);
   if (!sent || status == 0) {
-    result.Set(1, 3, FormatText("%s: can not send request to %s:%u device", function, worker_client_.host().c_str(), port));
+    result.Set(1, 3,
+               FormatText("%s: can not send request to %s:%u device", function, worker_client_.host().c_str(), port));
   } else if (status != 200) {
     result.Set(1, 3, FormatText("%s: host %s:%u does not process request \"%s\", status code = %u", function,
                                 worker_client_.host().c_str(), port, request.c_str(), static_cast<unsigned>(status)));

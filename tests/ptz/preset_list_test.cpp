@@ -43,7 +43,9 @@ std::vector<std::string> Stored(const ScratchFolder& dir) {
   std::vector<std::string> entries;
   std::string name;
   std::uint32_t key = 0;
-  for (std::uint32_t p = 0; reader->ReadPreposition(0, p, name, key); ++p) entries.push_back(name + "/" + std::to_string(key));
+  for (std::uint32_t p = 0; reader->ReadPreposition(0, p, name, key); ++p) {
+    entries.push_back(name + "/" + std::to_string(key));
+  }
   return entries;
 }
 
