@@ -209,8 +209,8 @@ TEST(PtzCamera, StalledCameraKeepsSixteenCommandsAndEveryStop) {
   ASSERT_NE(ptz, nullptr);
   camera.simulator.AddFault({camsim::FaultKind::kDelay, "params/set.cgi?Data-1.Ptz-1.Tilt=3", 3000, 1});
   ASSERT_EQ(ptz->StartMove(2, 16), 1);
-  // The worker is inside the stalled exchange once the camera has its connection.
-  ASSERT_TRUE(tessavirn_test::WaitFor([&] { return camera.simulator.Connections().accepted >= 1; }, kWait));
+  // The worker is inside the stalled exchange once the camera has the request.
+  ASSERT_TRUE(camera.simulator.WaitForSetRequests(1, kWait));
   ASSERT_EQ(ptz->Stop(), 1);
   // 20 moves: pan speeds 1..5 and directions left/right tell them apart.
   std::vector<std::string> moves;
