@@ -318,6 +318,7 @@ bool CHttpClient::PerformExchange(const std::string& verb, const std::string& pa
                                   const std::vector<std::string>& headers, const std::string& body) {
   status_code_ = 0;
   content_length_ = 0;
+  body_complete_ = false;
   sent_digest_answer_ = false;
   if (verb.empty() || path.empty() || host_.empty()) return false;
   CURL* curl = AsCurl(Handle());
@@ -354,7 +355,7 @@ bool CHttpClient::PerformExchange(const std::string& verb, const std::string& pa
   curl_easy_setopt(curl, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
   curl_easy_setopt(curl, CURLOPT_PROXYAUTH, CURLAUTH_BASIC);
   std::string credentials;
-  if (!user_.empty()) {
+  if (!user_.empty() || always_basic_) {
     if (auth_scheme_ == kAuthNegotiate || auth_scheme_ == kAuthNtlm) {
       const bool proxy = auth_target_ == kTargetProxy;
       curl_easy_setopt(curl, proxy ? CURLOPT_PROXYAUTH : CURLOPT_HTTPAUTH,
@@ -416,6 +417,7 @@ bool CHttpClient::PerformExchange(const std::string& verb, const std::string& pa
   curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   status_code_ = status > 0 && status <= 999 ? static_cast<std::uint32_t>(status) : 0;
   content_length_ = length > 0 && length <= UINT32_MAX ? static_cast<std::uint32_t>(length) : 0;
+  body_complete_ = transfer_done_;
   kalmora::CSpinWaitLockGuard guard(request_lock_);
   body_.swap(incoming_);
   std::vector<std::uint8_t>().swap(incoming_);
@@ -428,6 +430,7 @@ bool CHttpClient::PerformExchange(const std::string& verb, const std::string& pa
 void CHttpClient::Transfer(void* easy, void* multi_handle) {
   CURL* curl = AsCurl(easy);
   CURLM* multi = AsMulti(multi_handle);
+  transfer_done_ = false;
   if (curl_multi_add_handle(multi, curl) != CURLM_OK) return;
   const std::uint64_t start = SteadyMs();
   std::uint64_t length = 2ull * timeout_ms_;
@@ -441,7 +444,11 @@ void CHttpClient::Transfer(void* easy, void* multi_handle) {
     if (curl_multi_perform(multi, &running) != CURLM_OK) break;
     int queued = 0;
     bool done = false;
-    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) done = done || message->msg == CURLMSG_DONE;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      done = true;
+      transfer_done_ = message->data.result == CURLE_OK && !Aborted();
+    }
     if (done || running == 0 || Aborted()) break;
 
     const std::uint64_t now = SteadyMs();

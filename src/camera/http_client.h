@@ -66,6 +66,12 @@ class CHttpClient {
   // The most body bytes a response may bring; past it the transfer ends and the response keeps
   // that many. kMaxParameterReplyBytes until set.
   void SetMaxBodyBytes(std::size_t max_bytes) { max_body_bytes_ = max_bytes; }
+  // Basic credentials with every request, also with an empty user, and no move to another scheme
+  // when the camera answers 401: for a camera that is asked before it is configured.
+  void SetAlwaysBasic() {
+    negotiate_auth_ = false;
+    always_basic_ = true;
+  }
   // A bound on each later exchange as a whole, connecting included, for a request that must not
   // hold its caller up for long; 0 brings back the usual bounds. A limit above twice the
   // time-out changes nothing.
@@ -81,6 +87,9 @@ class CHttpClient {
 
   // Of the last response; both 0 until one is received, and reset at every exchange.
   std::uint32_t GetStatusCode() const { return status_code_; }
+  // Whether the last response's body arrived whole: false when the exchange was cut short after
+  // its headers (time-out, abort, the body cap, the camera closing early).
+  bool body_complete() const { return body_complete_; }
   std::uint32_t GetContentLength() const { return content_length_; }
 
   // Moves the body of the last response into body (emptied first); returns its length. 0 when
@@ -149,6 +158,9 @@ class CHttpClient {
   std::uint32_t auth_scheme_ = kAuthBasic;
   std::uint32_t auth_target_ = kTargetServer;
   bool negotiate_auth_ = true;
+  bool always_basic_ = false;
+  bool body_complete_ = false;
+  bool transfer_done_ = false;  // the last transfer ended by itself without an error
   std::string user_;
   std::string password_;
   std::string host_;
