@@ -266,72 +266,63 @@ std::int32_t CXMLSettingsAPI::CreateDocument(const char* root_name, const char* 
   }
 }
 
-std::u16string CXMLSettingsAPI::ReadValue(const char* path_format, ...) {
+template <class R, class Op>
+R CXMLSettingsAPI::OnDocument(R failure, const char* path_format, std::va_list args, Op&& op) {
   char path[kMaxPathLength + 1];
-  std::va_list args;
-  va_start(args, path_format);
-  const bool expanded = ExpandPath(path, path_format, args);
-  va_end(args);
-  if (!expanded) return {};
+  if (!ExpandPath(path, path_format, args)) return failure;
   try {
     CSpinWaitLockGuard access(access_lock_);
-    if (!document_) return {};
-    return kalmora::Utf8ToUtf16(SelectElement(*document_, path).attribute("value").value());
+    if (!document_) return failure;
+    return op(*document_, path);
   } catch (...) {
-    return {};
+    return failure;
   }
 }
 
-bool CXMLSettingsAPI::WriteValue(const std::u16string& value, const char* path_format, ...) {
-  char path[kMaxPathLength + 1];
+std::u16string CXMLSettingsAPI::ReadValue(const char* path_format, ...) {
   std::va_list args;
   va_start(args, path_format);
-  const bool expanded = ExpandPath(path, path_format, args);
+  std::u16string value =
+      OnDocument(std::u16string(), path_format, args, [](pugi::xml_document& document, const char* path) {
+        return kalmora::Utf8ToUtf16(SelectElement(document, path).attribute("value").value());
+      });
   va_end(args);
-  if (!expanded) return false;
-  try {
+  return value;
+}
+
+bool CXMLSettingsAPI::WriteValue(const std::u16string& value, const char* path_format, ...) {
+  std::va_list args;
+  va_start(args, path_format);
+  const bool written = OnDocument(false, path_format, args, [&value](pugi::xml_document& document, const char* path) {
     const std::string text = kalmora::Utf16ToUtf8(value);
     if (text.empty() && !value.empty()) return false;
-    CSpinWaitLockGuard access(access_lock_);
-    if (!document_) return false;
-    pugi::xml_node node = SelectElement(*document_, path);
-    if (!node) node = CreatePath(*document_, path);
+    pugi::xml_node node = SelectElement(document, path);
+    if (!node) node = CreatePath(document, path);
     if (!node) return false;
     // One attribute "value" whatever it held before, empty or not.
     pugi::xml_attribute attribute = node.attribute("value");
     if (!attribute) attribute = node.append_attribute("value");
     return attribute.set_value(text.c_str());
-  } catch (...) {
-    return false;
-  }
+  });
+  va_end(args);
+  return written;
 }
 
 bool CXMLSettingsAPI::NodeExists(const char* path_format, ...) {
-  char path[kMaxPathLength + 1];
   std::va_list args;
   va_start(args, path_format);
-  const bool expanded = ExpandPath(path, path_format, args);
+  const bool exists = OnDocument(false, path_format, args, [](pugi::xml_document& document, const char* path) {
+    return static_cast<bool>(SelectElement(document, path));
+  });
   va_end(args);
-  if (!expanded) return false;
-  try {
-    CSpinWaitLockGuard access(access_lock_);
-    return document_ && SelectElement(*document_, path);
-  } catch (...) {
-    return false;
-  }
+  return exists;
 }
 
 bool CXMLSettingsAPI::RemoveNode(const char* path_format, ...) {
-  char path[kMaxPathLength + 1];
   std::va_list args;
   va_start(args, path_format);
-  const bool expanded = ExpandPath(path, path_format, args);
-  va_end(args);
-  if (!expanded) return false;
-  try {
-    CSpinWaitLockGuard access(access_lock_);
-    if (!document_) return false;
-    const pugi::xml_node node = SelectElement(*document_, path);
+  const bool removed = OnDocument(false, path_format, args, [](pugi::xml_document& document, const char* path) {
+    const pugi::xml_node node = SelectElement(document, path);
     pugi::xml_node parent = node.parent();
     // Removing the root element would leave a file that no longer loads.
     if (!node || parent.type() != pugi::node_element) return false;
@@ -339,9 +330,9 @@ bool CXMLSettingsAPI::RemoveNode(const char* path_format, ...) {
     const pugi::xml_node before = node.previous_sibling();
     if (before.type() == pugi::node_pcdata && IsBlank(before.value())) parent.remove_child(before);
     return parent.remove_child(node);
-  } catch (...) {
-    return false;
-  }
+  });
+  va_end(args);
+  return removed;
 }
 
 bool CXMLSettingsAPI::SaveDocument() {

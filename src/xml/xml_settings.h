@@ -3,6 +3,7 @@
 // lives in the attribute "value" of the element a path selects. The preset file is its user.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -96,6 +97,10 @@ class CXMLSettingsAPI {
 
  private:
   std::string FullPathLocked(const char* file_name) const;
+  // Expands the path, takes the access lock and runs op(document, path); failure when the path
+  // cannot be expanded, the document is closed, or op throws.
+  template <class R, class Op>
+  R OnDocument(R failure, const char* path_format, std::va_list args, Op&& op) __attribute__((format(printf, 3, 0)));
 
   mutable kalmora::CSpinWaitLock open_lock_;
   std::int32_t open_count_ = 0;  // guarded by open_lock_
