@@ -3,7 +3,6 @@
 #include <time.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -115,13 +114,6 @@ bool PrintEvents(std::FILE* out, const std::vector<IoEvent>& events) {
   return failure;
 }
 
-std::optional<long long> ParseInteger(std::string_view text) {
-  long long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 const std::string* CustomParameter(const DeviceConfig& device, std::uint32_t index) {
   const auto it = device.custom_parameters.find(index);
   return it == device.custom_parameters.end() ? nullptr : &it->second;
@@ -136,7 +128,7 @@ struct OutputWrite {
 };
 
 std::optional<std::uint32_t> ParseOutputNumber(std::string_view text) {
-  const auto value = ParseInteger(text);
+  const auto value = ParseDecimal(text);
   if (!value || *value < 0 || *value > 0xFFFFFFFFLL) return std::nullopt;
   return static_cast<std::uint32_t>(*value);
 }
@@ -156,7 +148,7 @@ std::optional<OutputWrite> ParseOutputWrite(std::string_view text) {
     const auto status_at = text.rfind(kStatusCode);
     if (status_at == std::string_view::npos || !text.ends_with(".")) return std::nullopt;
     const auto status_text = text.substr(status_at + kStatusCode.size());
-    const auto status = ParseInteger(status_text.substr(0, status_text.size() - 1));
+    const auto status = ParseDecimal(status_text.substr(0, status_text.size() - 1));
     if (!status) return std::nullopt;
     write.status = static_cast<int>(*status);
   } else {
@@ -185,7 +177,7 @@ std::optional<OutputWrite> FindOutputWrite(const std::vector<LogEntry>& entries,
 
 std::int64_t NetworkTimeoutMs(const DeviceConfig& device) {
   const std::string* text = CustomParameter(device, 1);
-  const auto value = text != nullptr ? ParseInteger(*text) : std::nullopt;
+  const auto value = text != nullptr ? ParseDecimal(*text) : std::nullopt;
   if (!value || *value <= 0 || *value > 0x7FFFFFFF) return kDefaultNetworkTimeoutMs;
   return *value;
 }

@@ -1,6 +1,5 @@
 #include "ptz_command.h"
 
-#include <charconv>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -83,13 +82,6 @@ void PrintLine(std::FILE* out, const std::string& line) {
 void Complain(std::FILE* out, std::FILE* err, const std::string& text) {
   std::fflush(out);
   std::fprintf(err, "tessavirn: %s\n", text.c_str());
-}
-
-std::optional<long long> ParseDecimal(std::string_view text) {
-  long long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
 }
 
 std::string StatusText(int status) {

@@ -30,6 +30,13 @@ void FillCustomParameterGaps(DeviceConfig& config) {
   for (std::uint32_t index = 1; index < highest; ++index) config.custom_parameters.emplace(index, "");
 }
 
+std::optional<long long> ParseDecimal(std::string_view text) {
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
 DeviceConfig PrepareDevice(const DeviceConfig& given) {
   DeviceConfig device = given;
   FillDefaultCustomParameters(device);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "device_config.h"
@@ -37,6 +38,9 @@ void FillCustomParameterGaps(DeviceConfig& config);
 // The configuration handed to the driver by the io and ptz commands: the defaults above, then
 // the gaps filled, so that the driver reads the parameters past the required ones.
 DeviceConfig PrepareDevice(const DeviceConfig& given);
+
+// A whole decimal number, optionally signed, and nothing else; nullopt otherwise.
+std::optional<long long> ParseDecimal(std::string_view text);
 
 // "WxH" with both from 1 to 65535; empty for anything else.
 std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePictureSize(const std::string& text);
