@@ -322,14 +322,23 @@ bool CXMLSettingsAPI::RemoveNode(const char* path_format, ...) {
   std::va_list args;
   va_start(args, path_format);
   const bool removed = OnDocument(false, path_format, args, [](pugi::xml_document& document, const char* path) {
-    const pugi::xml_node node = SelectElement(document, path);
-    pugi::xml_node parent = node.parent();
-    // Removing the root element would leave a file that no longer loads.
-    if (!node || parent.type() != pugi::node_element) return false;
-    // The indentation in front of the element goes with it, so rewrites do not pile up blank lines.
-    const pugi::xml_node before = node.previous_sibling();
-    if (before.type() == pugi::node_pcdata && IsBlank(before.value())) parent.remove_child(before);
-    return parent.remove_child(node);
+    // Every element the path selects: a file edited by hand may repeat an element, and a copy
+    // left behind would show up again on the next read.
+    // Last first: a selected element inside another selected one goes before its ancestor frees it.
+    pugi::xpath_node_set selected = document.select_nodes(path);
+    selected.sort();
+    bool any = false;
+    for (std::size_t index = selected.size(); index-- > 0;) {
+      const pugi::xml_node node = selected[index].node();
+      pugi::xml_node parent = node.parent();
+      // Removing the root element would leave a file that no longer loads.
+      if (node.type() != pugi::node_element || parent.type() != pugi::node_element) continue;
+      // The indentation in front of the element goes with it, so rewrites do not pile up blank lines.
+      const pugi::xml_node before = node.previous_sibling();
+      if (before.type() == pugi::node_pcdata && IsBlank(before.value())) parent.remove_child(before);
+      any = parent.remove_child(node) || any;
+    }
+    return any;
   });
   va_end(args);
   return removed;

@@ -47,7 +47,8 @@ class CDinaFileBase {
 //
 // Paths are XPath expressions relative to the document ("Orvane/PtzChannel01/Preposition000/Name"
 // or "/Orvane/..."), given as printf formats; the expanded path is cut at kMaxPathLength
-// characters. WriteValue and RemoveNode change the document only: the caller saves once.
+// characters. WriteValue and RemoveNode change the document only: the caller saves once. RemoveNode
+// removes every element the path selects.
 class CXMLSettingsAPI {
  public:
   static constexpr std::int32_t kFail = static_cast<std::int32_t>(0x80004005);

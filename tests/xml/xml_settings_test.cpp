@@ -79,6 +79,16 @@ TEST(XmlSettings, DocumentOperations) {
          ASSERT_TRUE(doc.SaveDocument());
          EXPECT_EQ(dir.Read("f.xml"), "<Root>\n\t<A>\n\t\t<C/>\n\t\t<D value=\"2\"/>\n\t</A>\n</Root>\n");
        }},
+      {"removal takes every copy of a repeated element, nested ones too",
+       "<Root><A><B/></A><A><B><B/></B></A><C/></Root>",
+       [](CXMLSettingsAPI& doc, const ScratchFolder& dir) {
+         ASSERT_EQ(doc.OpenDocument("f.xml"), 0);
+         ASSERT_TRUE(doc.RemoveNode("//B"));
+         EXPECT_FALSE(doc.NodeExists("//B"));
+         ASSERT_TRUE(doc.RemoveNode("/Root/A"));
+         ASSERT_TRUE(doc.SaveDocument());
+         EXPECT_EQ(dir.Read("f.xml"), "<Root><C/></Root>\n");
+       }},
       {"empty value attribute is set, not doubled; mode kept", "<Root><A value=\"\"/></Root>",
        [](CXMLSettingsAPI& doc, const ScratchFolder& dir) {
          ::chmod(dir.File("f.xml").c_str(), 0600);
