@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "host/capture_driver.h"
+
 namespace kalmora::ipcapture {
 
 class ICapabilityQuerySink {
@@ -63,3 +65,26 @@ class ICapabilityResults {
 };
 
 }  // namespace kalmora::ipcapture
+
+// The query exports. One query runs at a time, on a thread of the module; the sink and the
+// results must stay valid until UninitCapabilityQuery returns, and are called from that thread.
+//
+// InitCapabilityQuery stores the sink and the video standard (non-zero: NTSC); 0 when a sink is
+// already stored. StartCapabilityQuery asks the camera at host:port (null texts are empty) and
+// publishes into results, then calls Completed or Failed once; 0 without Init, while a query is
+// still running, or when its thread cannot start. TerminateCapabilityQuery makes the running
+// query give up at once. UninitCapabilityQuery terminates, waits for the thread (about 1 s at
+// most) and forgets sink and results; no sink or results call follows its return.
+TESSAVIRN_EXPORT std::int32_t InitCapabilityQuery(kalmora::ipcapture::ICapabilityQuerySink* sink, std::uint8_t ntsc);
+TESSAVIRN_EXPORT std::int32_t StartCapabilityQuery(const char* host, std::uint16_t port, const char* user,
+                                                   const char* password,
+                                                   kalmora::ipcapture::ICapabilityResults* results);
+TESSAVIRN_EXPORT std::int32_t TerminateCapabilityQuery();
+TESSAVIRN_EXPORT std::int32_t UninitCapabilityQuery();
+
+// Function types for hosts that resolve the query exports with dlsym.
+using InitCapabilityQueryFn = std::int32_t (*)(kalmora::ipcapture::ICapabilityQuerySink*, std::uint8_t);
+using StartCapabilityQueryFn = std::int32_t (*)(const char*, std::uint16_t, const char*, const char*,
+                                                kalmora::ipcapture::ICapabilityResults*);
+using TerminateCapabilityQueryFn = std::int32_t (*)();
+using UninitCapabilityQueryFn = std::int32_t (*)();
