@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build-fuzz}
 seconds=${2:-30}
 targets=(parameter_reply rtsp_response rtp_packet h264_depacketizer jpeg_depacketizer mpeg4_depacketizer mpeg4_vol
-  jpeg_picture_size jpeg_body_scan preset_file ptz_capabilities)
+  jpeg_picture_size jpeg_body_scan preset_file ptz_capabilities camera_properties)
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTESSAVIRN_FUZZ=ON >/dev/null

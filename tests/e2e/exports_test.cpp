@@ -28,7 +28,7 @@ DeviceConfig RequiredOnly() {
   return config;
 }
 
-TEST(LibraryExports, ExactlyTheEightFactoryFunctions) {
+TEST(LibraryExports, ExactlyTheFactoryAndQueryFunctions) {
   const auto nm = tessavirn_test::RunCommand(std::string("nm -D --defined-only ") + TESSAVIRN_LIBRARY);
   ASSERT_EQ(nm.exit_code, 0) << nm.output;
   std::vector<std::string> names;
@@ -38,7 +38,8 @@ TEST(LibraryExports, ExactlyTheEightFactoryFunctions) {
   std::sort(names.begin(), names.end());
   const std::vector<std::string> expected = {
       "CreateIPCapture", "CreateIPCaptureEx", "CreateIPCaptureEx2", "CreateIPCaptureEx3",
-      "DeleteIPCapture", "DeleteIPCaptureEx", "DeleteIPCaptureEx2", "DeleteIPCaptureEx3"};
+      "DeleteIPCapture", "DeleteIPCaptureEx", "DeleteIPCaptureEx2", "DeleteIPCaptureEx3",
+      "InitCapabilityQuery", "StartCapabilityQuery", "TerminateCapabilityQuery", "UninitCapabilityQuery"};
   EXPECT_EQ(names, expected);
 }
 
