@@ -72,13 +72,18 @@ void RunQuery(Query* query) {
       return false;
     }
   };
-  const auto fail = [&](const char* message) { notify([&] { query->sink->Failed(error_code, message); }); };
-  std::unique_ptr<COrvaneCameraProperties> properties(new (std::nothrow) COrvaneCameraProperties(query->ntsc));
-  if (!properties) {
-    fail("Failed to create camera properties object");
+  // The query counts as finished before its outcome reaches the host, so a host may start the
+  // next query as soon as it hears of this one.
+  const auto finish = [&](const char* failure) {
     query->finished.store(true);
-    return;
-  }
+    if (failure != nullptr) {
+      notify([&] { query->sink->Failed(error_code, failure); });
+    } else {
+      notify([&] { query->sink->Completed(); });
+    }
+  };
+  std::unique_ptr<COrvaneCameraProperties> properties(new (std::nothrow) COrvaneCameraProperties(query->ntsc));
+  if (!properties) return finish("Failed to create camera properties object");
   {
     std::lock_guard guard(module.state);
     query->properties = std::move(properties);
@@ -90,19 +95,13 @@ void RunQuery(Query* query) {
     queried = query->properties->Query(query->request.get(), error_code);
   } catch (...) {
   }
-  if (!queried) {
-    fail("Failed to get camera properties");
-  } else {
-    bool saved = false;
-    if (notify([&] { saved = query->properties->Save(query->results, query->request.get()); })) {
-      if (saved) {
-        notify([&] { query->sink->Completed(); });
-      } else {
-        fail("Failed to save capability query results");
-      }
-    }
+  if (!queried) return finish("Failed to get camera properties");
+  bool saved = false;
+  if (!notify([&] { saved = query->properties->Save(query->results, query->request.get()); })) {
+    query->finished.store(true);
+    return;
   }
-  query->finished.store(true);
+  finish(saved ? nullptr : "Failed to save capability query results");
 }
 
 // Joins and frees a query whose thread has ended or been told to stop. Never under the state lock.
