@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
   app.add_option("--profile", profile,
                  "Profile file in the camera's reply format (key=value lines with optional\n"
                  "rangemin=/rangemax= annotations), or the name of one in tools/camsim/profiles:\n"
-                 "ptz_dome, encoder_4ch, old_firmware, minimal_fixed")
+                 "ptz_dome, encoder_4ch, old_firmware, minimal_fixed, ptz_auth_wildcard,\n"
+                 "named_inputs_32, no_frame_rates")
       ->required();
   app.add_option("--addr", address, "IPv4 address to listen on")->capture_default_str();
   app.add_option("--port", port,

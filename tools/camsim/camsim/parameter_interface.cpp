@@ -39,6 +39,13 @@ Assignment ParseAssignment(std::string_view item) {
 ParameterReply Read(const ParameterTree& tree, const std::vector<std::string>& keys,
                     bool with_ranges) {
   ParameterReply reply;
+  // A camera that refuses a wildcard refuses the whole request, whatever else it names.
+  for (const std::string& key : keys) {
+    if (const std::optional<int> status = tree.WildcardStatus(key)) {
+      reply.status = *status;
+      return reply;
+    }
+  }
   bool matched = false;
   for (const std::string& key : keys) {
     for (const Parameter& parameter : tree.Find(key)) {

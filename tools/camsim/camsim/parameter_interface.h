@@ -21,7 +21,9 @@ namespace camsim {
 //
 // A request that names no known key answers 200 with an empty body, or the profile's
 // unknown-key status. A write naming an unknown or read-only key is refused as a whole with that
-// status when it is not 200; with 200 the known keys are written and only they are echoed.
+// status when it is not 200; with 200 the known keys are written and only they are echoed. A
+// read naming a key with '*' that a wildcard-status directive matches answers that directive's
+// status with an empty body, whatever else it names.
 
 struct ParameterRequest {
   std::string method;  // "GET", "POST", ...

@@ -34,6 +34,12 @@ std::optional<std::int64_t> ParseInteger(std::string_view text) {
   return value;
 }
 
+std::optional<int> ParseStatus(std::string_view text) {
+  const std::optional<std::int64_t> status = ParseInteger(text);
+  if (!status || *status < 100 || *status > 599) return std::nullopt;
+  return static_cast<int>(*status);
+}
+
 // A key the camera could hold: no blanks and none of the characters that requests use as
 // syntax.
 bool IsValidKey(std::string_view key) {
@@ -116,6 +122,7 @@ bool ParameterTree::LoadText(std::string_view text, std::string* error) {
   std::vector<Parameter> parameters;
   std::unordered_map<std::string, std::size_t> seen;
   std::vector<std::string> read_only_patterns;
+  std::vector<WildcardRule> wildcard_rules;
   int unknown_key_status = 200;
   std::size_t line_number = 0;
   std::string what;
@@ -132,16 +139,26 @@ bool ParameterTree::LoadText(std::string_view text, std::string* error) {
       std::istringstream directive{std::string(line.substr(kDirectivePrefix.size()))};
       std::string name;
       std::string argument;
-      directive >> name >> argument;
+      std::string status_text;
+      directive >> name >> argument >> status_text;
       if (name == "unknown-key-status") {
-        const std::optional<std::int64_t> status = ParseInteger(argument);
-        if (!status || *status < 100 || *status > 599) {
+        const std::optional<int> status = ParseStatus(argument);
+        if (!status) {
           if (error) *error = LineError(line_number, "unknown-key-status needs an HTTP status");
           return false;
         }
-        unknown_key_status = static_cast<int>(*status);
+        unknown_key_status = *status;
       } else if (name == "read-only" && !argument.empty()) {
         read_only_patterns.push_back(argument);
+      } else if (name == "wildcard-status") {
+        const std::optional<int> status = ParseStatus(status_text);
+        if (argument.empty() || !status) {
+          if (error) {
+            *error = LineError(line_number, "wildcard-status needs a pattern and an HTTP status");
+          }
+          return false;
+        }
+        wildcard_rules.push_back(WildcardRule{argument, *status});
       } else {
         if (error) *error = LineError(line_number, "unknown directive: " + std::string(line));
         return false;
@@ -179,6 +196,7 @@ bool ParameterTree::LoadText(std::string_view text, std::string* error) {
   }
   parameters_ = std::move(parameters);
   unknown_key_status_ = unknown_key_status;
+  wildcard_rules_ = std::move(wildcard_rules);
   RebuildIndex();
   return true;
 }
@@ -219,6 +237,14 @@ std::vector<Parameter> ParameterTree::Find(std::string_view request_key) const {
     }
   }
   return found;
+}
+
+std::optional<int> ParameterTree::WildcardStatus(std::string_view request_key) const {
+  if (request_key.find('*') == std::string_view::npos) return std::nullopt;
+  for (const WildcardRule& rule : wildcard_rules_) {
+    if (MatchesWildcard(rule.pattern, request_key)) return rule.status;
+  }
+  return std::nullopt;
 }
 
 const Parameter* ParameterTree::Lookup(std::string_view key) const {

@@ -31,6 +31,12 @@ bool MatchesWildcard(std::string_view pattern, std::string_view text);
 // each). Lines starting with '#' are comments, except the simulator directives:
 //   #! unknown-key-status N   status of requests that name no known key (default 200, empty body)
 //   #! read-only PATTERN      writes to matching keys are refused like writes to unknown keys
+//   #! wildcard-status PATTERN N   a read naming a key with '*' that PATTERN matches answers
+//                             status N (401 with the camera's challenge); the same keys read one
+//                             by one answer as usual. PATTERN is matched against the key as the
+//                             request writes it, its '*' an ordinary character there:
+//                             "Data-1.Ptz-*.CameraId" matches the request key
+//                             "Data-1.Ptz-*.CameraId" but not "Data-1.Ptz-1.*".
 //
 // Not thread-safe: the simulator guards its tree with its own lock.
 class ParameterTree {
@@ -60,17 +66,26 @@ class ParameterTree {
   std::size_t size() const { return parameters_.size(); }
   int unknown_key_status() const { return unknown_key_status_; }
   void set_unknown_key_status(int status) { unknown_key_status_ = status; }
+  // The status of the first wildcard-status directive that matches request_key, when the key
+  // holds a '*'.
+  std::optional<int> WildcardStatus(std::string_view request_key) const;
 
   // The reply line of one parameter, CR LF included; with_ranges adds the range annotations of
   // list replies.
   static std::string FormatLine(const Parameter& parameter, bool with_ranges);
 
  private:
+  struct WildcardRule {
+    std::string pattern;
+    int status = 0;
+  };
+
   void RebuildIndex();
 
   std::vector<Parameter> parameters_;
   std::unordered_map<std::string, std::size_t> index_;
   int unknown_key_status_ = 200;
+  std::vector<WildcardRule> wildcard_rules_;
 };
 
 }  // namespace camsim

@@ -113,7 +113,9 @@ struct ConnectionCounters {
 // whatever the credentials), then 401 or the answer; stall, close and the two framings without
 // Content-Length shape whichever reply goes out. A stall of a reply without
 // body waits before its headers. A delay or stall also ends when the client closes its
-// connection, as a client gives up on a camera that does not answer.
+// connection, as a client gives up on a camera that does not answer. A 401 that the profile
+// answers (ParameterTree's wildcard-status and unknown-key-status directives) carries the same
+// challenge as a refusal of the credentials, Basic unless the camera asks for Digest.
 //
 // Slow or stalled PTZ commands: a delay on a pattern that includes the query, e.g.
 // "delay:params/set.cgi?Data-1.Ptz-*:3000" ('?' is an ordinary character in patterns, and the

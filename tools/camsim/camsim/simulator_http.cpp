@@ -264,7 +264,10 @@ bool Simulator::Answer(MHD_Connection* connection, Request* request) {
   }
   record.status = reply.status;
   AppendLog(std::move(record));
-  return Queue(connection, reply, faults, nullptr, false);
+  // A profile's 401 (wildcard-status, unknown-key-status) comes with the camera's challenge, as
+  // every 401 must; credentials that were right stay marked accepted in the log.
+  const bool challenge = reply.status == MHD_HTTP_UNAUTHORIZED;
+  return Queue(connection, reply, faults, challenge ? &auth : nullptr, false);
 }
 
 bool Simulator::Queue(MHD_Connection* connection, const Reply& reply,
