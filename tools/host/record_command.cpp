@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "driver_session.h"
-#include "reachability.h"
 #include "host/types.h"
+#include "reachability.h"
 #include "record_report.h"
 #include "recording_consumer.h"
 
@@ -174,6 +174,7 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
   }
   // A channel that failed to start is still in the driver's table until it is stopped.
   capture->StopChannel(options.channel);
+  const double duration = SecondsBetween(started_at, Clock::now());
   // A recording that ended without a frame gets its reason too, unless it was stopped.
   if (!stop.load() && consumer.Counters().frames == 0) {
     reachability.Start(target);
@@ -183,7 +184,6 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
     if (const auto finding = reachability.Take()) ReportFinding(console, err, *finding, target.rtsp, target.address);
   }
   reachability.Abort();
-  const double duration = SecondsBetween(started_at, Clock::now());
   console.Finish();
   session.Close();
   logs.PrintNew();
