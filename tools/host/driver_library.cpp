@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <type_traits>
 
 namespace tessavirn_host {
 namespace {
@@ -85,6 +86,24 @@ void DriverLibrary::DeleteNamed(const char* export_name, kalmora::ipcapture::IIP
   if (name == "DeleteIPCaptureEx") CallDelete<IIPCaptureDriverEx>(symbol, driver);
   if (name == "DeleteIPCaptureEx2") CallDelete<IIPCaptureDriverEx2>(symbol, driver);
   if (name == "DeleteIPCaptureEx3") CallDelete<IIPCaptureDriverEx3>(symbol, driver);
+}
+
+bool DriverLibrary::ResolveCapabilityQuery(CapabilityQueryExports& exports) {
+  const auto resolve = [this](const char* name, auto& function) {
+    void* symbol = Symbol(name);
+    if (symbol == nullptr) {
+      error_ = path_ + " does not export " + name;
+      return false;
+    }
+    function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(symbol);
+    return true;
+  };
+  if (handle_ == nullptr) {
+    error_ = "no driver library is loaded";
+    return false;
+  }
+  return resolve("InitCapabilityQuery", exports.init) && resolve("StartCapabilityQuery", exports.start) &&
+         resolve("TerminateCapabilityQuery", exports.terminate) && resolve("UninitCapabilityQuery", exports.uninit);
 }
 
 std::string DefaultDriverPath() {

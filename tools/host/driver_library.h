@@ -2,9 +2,18 @@
 
 #include <string>
 
+#include "host/capability_query.h"
 #include "host/capture_driver.h"
 
 namespace tessavirn_host {
+
+// The four capability query exports, resolved by name.
+struct CapabilityQueryExports {
+  InitCapabilityQueryFn init = nullptr;
+  StartCapabilityQueryFn start = nullptr;
+  TerminateCapabilityQueryFn terminate = nullptr;
+  UninitCapabilityQueryFn uninit = nullptr;
+};
 
 // The driver library loaded with dlopen, as a recorder loads its capture plug-ins, with its
 // factory exports resolved by name.
@@ -27,6 +36,10 @@ class DriverLibrary {
   void Delete(kalmora::ipcapture::IIPCaptureDriver* driver) const;
   // Deletes through the export of that name ("DeleteIPCapture", ...).
   void DeleteNamed(const char* export_name, kalmora::ipcapture::IIPCaptureDriver* driver) const;
+
+  // The capability query exports of the loaded library. Separate from Load, which the capture
+  // commands use with drivers that have no query; false with error() naming the first missing one.
+  bool ResolveCapabilityQuery(CapabilityQueryExports& exports);
 
  private:
   void* Symbol(const char* name) const;

@@ -13,6 +13,7 @@
 
 #include "driver_session.h"
 #include "host/types.h"
+#include "reachability.h"
 #include "record_report.h"
 #include "recording_consumer.h"
 
@@ -36,6 +37,30 @@ std::optional<std::int32_t> ChannelState(kalmora::ipcapture::IIPVideoCapture& ca
   std::uint8_t flag = 0;
   if (!capture.GetChannelStatus(channel, &state, &second, &flag, 0)) return std::nullopt;
   return state;
+}
+
+// Without a frame by then, the host looks at the camera itself to say why.
+constexpr auto kSilenceBeforeCheck = 4s;
+// The check ends itself within 3 s; this bounds the wait for it when the recording is over.
+constexpr auto kCheckWaitAtEnd = 3500ms;
+
+ReachabilityTarget TargetOf(const DeviceConfig& device) {
+  // Motion-JPEG comes over HTTP instead of RTSP when custom parameter 6 is 1.
+  const auto http_mjpeg = device.custom_parameters.find(6);
+  const bool rtsp = device.stream_type != kalmora::ipcapture::kStreamMjpeg ||
+                    http_mjpeg == device.custom_parameters.end() || http_mjpeg->second != "1";
+  return {device.address, device.port, device.user, device.password, rtsp};
+}
+
+void ReportFinding(RecordConsole& console, std::FILE* err, const ReachabilityFinding& finding, bool rtsp,
+                   const std::string& address) {
+  if (finding.kind == ReachabilityFinding::kAborted) return;
+  if (finding.kind == ReachabilityFinding::kAnswers) {
+    console.Note(err, "tessavirn: " + address + ": the camera answers but sends no media" +
+                          (rtsp ? " (UDP 3556-4555 blocked on this side?)" : ""));
+  } else {
+    console.Note(err, "tessavirn: " + finding.line);
+  }
 }
 
 double SecondsBetween(Clock::time_point from, Clock::time_point to) {
@@ -108,6 +133,9 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
                                     : (std::to_string(options.seconds) + " s").c_str());
   std::fflush(out);
 
+  const ReachabilityTarget target = TargetOf(device);
+  // Declared before the loop: its destructor aborts a check still running and joins it.
+  BackgroundReachabilityCheck reachability;
   const auto started_at = Clock::now();
   const bool started = capture->StartChannel(options.channel, &consumer, &settings);
   if (!started) {
@@ -134,6 +162,10 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
         last_tick = now;
         while (next_tick <= now) next_tick += 1s;
       }
+      if (!reachability.started() && now - started_at >= kSilenceBeforeCheck && consumer.Counters().frames == 0) {
+        reachability.Start(target);
+      }
+      if (const auto finding = reachability.Take()) ReportFinding(console, err, *finding, target.rtsp, target.address);
       if (options.seconds != 0 && now >= end) break;
       auto wake = std::min(next_tick, now + kPollInterval);
       if (options.seconds != 0) wake = std::min(wake, end);
@@ -143,6 +175,15 @@ int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, cons
   // A channel that failed to start is still in the driver's table until it is stopped.
   capture->StopChannel(options.channel);
   const double duration = SecondsBetween(started_at, Clock::now());
+  // A recording that ended without a frame gets its reason too, unless it was stopped.
+  if (!stop.load() && consumer.Counters().frames == 0) {
+    reachability.Start(target);
+    const auto until = Clock::now() + kCheckWaitAtEnd;
+    while (!stop.load() && Clock::now() < until && !reachability.WaitDone(kPollInterval)) {
+    }
+    if (const auto finding = reachability.Take()) ReportFinding(console, err, *finding, target.rtsp, target.address);
+  }
+  reachability.Abort();
   console.Finish();
   session.Close();
   logs.PrintNew();

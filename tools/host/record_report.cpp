@@ -116,6 +116,16 @@ void RecordConsole::Progress(const std::string& line) {
   std::fflush(out_);
 }
 
+void RecordConsole::Note(std::FILE* err, const std::string& text) {
+  const bool redraw = terminal_ && !progress_.empty();
+  if (redraw) std::fprintf(out_, "%s", kClearLine);
+  std::fflush(out_);
+  std::fprintf(err, "%s\n", text.c_str());
+  std::fflush(err);
+  if (redraw) std::fprintf(out_, "%s", progress_.c_str());
+  std::fflush(out_);
+}
+
 void RecordConsole::Finish() {
   if (!progress_.empty()) std::fprintf(out_, "\n");
   progress_.clear();

@@ -47,6 +47,8 @@ class RecordConsole {
 
   void Line(const std::string& text);
   void Progress(const std::string& line);
+  // A line on err, with the progress line on a terminal cleared first and drawn again after it.
+  void Note(std::FILE* err, const std::string& text);
   // Ends a rewritten progress line so that what follows starts on a line of its own.
   void Finish();
 

@@ -5,11 +5,16 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "config_file.h"
 #include "io_command.h"
 #include "open_command.h"
+#include "probe_command.h"
 #include "ptz_command.h"
 #include "record_command.h"
 
@@ -19,27 +24,47 @@ namespace {
 struct DeviceArguments {
   std::string stream = "h264";
   std::vector<std::string> params;
+  std::string config_path;
+  // Options by their key in the settings file, to tell which the command line gave.
+  std::map<std::string, CLI::Option*> keyed;
+  CLI::Option* password = nullptr;
 };
 
 void AddDeviceOptions(CLI::App& command, tessavirn_host::DeviceConfig& device, DeviceArguments& args,
                       std::string& driver_path) {
   command.add_option("--driver", driver_path, "Path of libtessavirn.so (default: beside this program)");
-  command.add_option("--address", device.address, "Camera host name or IP address")->required();
-  command.add_option("--port", device.port, "Camera HTTP port")->capture_default_str();
-  command.add_option("--user", device.user, "User name for the camera");
-  command.add_option("--password", device.password, "Password for the camera");
-  command.add_option("--stream", args.stream, "Stream type: h264, mjpeg, mpeg4 (or its number)")->capture_default_str();
-  command.add_option("--model", device.model, "Device model as the recorder knows it")->capture_default_str();
-  command.add_option("--channels", device.video_channels, "Number of video channels")->capture_default_str();
-  command.add_option("--inputs", device.digital_inputs, "Number of digital inputs")->capture_default_str();
-  command.add_option("--outputs", device.digital_outputs, "Number of digital outputs")->capture_default_str();
+  command.add_option("--config", args.config_path,
+                     "Camera settings file as probe --save writes it (key=value lines: address, port, user, stream, "
+                     "channels, inputs, outputs, model, param.N); options given here take precedence");
+  args.keyed["address"] = command.add_option("--address", device.address, "Camera host name or IP address (required "
+                                                                          "unless the --config file has it)");
+  args.keyed["port"] = command.add_option("--port", device.port, "Camera HTTP port")->capture_default_str();
+  args.keyed["user"] = command.add_option("--user", device.user, "User name for the camera");
+  args.password = command.add_option("--password", device.password,
+                                     "Password for the camera (default: the TESSAVIRN_PASSWORD environment variable)");
+  args.keyed["stream"] = command.add_option("--stream", args.stream, "Stream type: h264, mjpeg, mpeg4 (or its number)")
+                             ->capture_default_str();
+  args.keyed["model"] =
+      command.add_option("--model", device.model, "Device model as the recorder knows it")->capture_default_str();
+  args.keyed["channels"] =
+      command.add_option("--channels", device.video_channels, "Number of video channels")->capture_default_str();
+  args.keyed["inputs"] =
+      command.add_option("--inputs", device.digital_inputs, "Number of digital inputs")->capture_default_str();
+  args.keyed["outputs"] =
+      command.add_option("--outputs", device.digital_outputs, "Number of digital outputs")->capture_default_str();
   command.add_option("--param", args.params,
                      "Custom parameter N=TEXT (repeatable). Required by the driver: 1 network timeout in ms, "
                      "2 video standard (0 PAL, 1 NTSC), 6 MJPEG over HTTP (1) or RTSP (0), 8 number of PTZ channels");
 }
 
-// The stream type and custom parameters into the configuration; false (after saying why) when
-// one is malformed.
+// The password of --password, else of TESSAVIRN_PASSWORD.
+void ApplyPasswordFromEnvironment(const CLI::Option* password_option, std::string& password) {
+  if (password_option != nullptr && password_option->count() > 0) return;
+  if (const char* from_environment = std::getenv("TESSAVIRN_PASSWORD")) password = from_environment;
+}
+
+// The stream type, custom parameters and settings file into the configuration; false (after
+// saying why) when one is malformed, the file cannot be read or no address is given.
 bool ApplyDeviceArguments(const DeviceArguments& args, tessavirn_host::DeviceConfig& device) {
   const auto type = tessavirn_host::ParseStreamType(args.stream);
   if (!type) {
@@ -48,11 +73,33 @@ bool ApplyDeviceArguments(const DeviceArguments& args, tessavirn_host::DeviceCon
     return false;
   }
   device.stream_type = *type;
+  std::set<std::string> given;
+  for (const auto& [key, option] : args.keyed) {
+    if (option->count() > 0) given.insert(key);
+  }
   for (const auto& p : args.params) {
     if (!tessavirn_host::AddCustomParameter(device, p)) {
       std::fprintf(stderr, "tessavirn: --param takes N=TEXT with N from 1, not \"%s\"\n", p.c_str());
       return false;
     }
+    given.insert("param." + std::to_string(std::stoul(p.substr(0, p.find('=')))));
+  }
+  if (!args.config_path.empty()) {
+    std::string text;
+    std::string error;
+    if (!tessavirn_host::ReadConfigFile(args.config_path, text, error)) {
+      std::fprintf(stderr, "tessavirn: --config: %s\n", error.c_str());
+      return false;
+    }
+    if (!tessavirn_host::ApplyConfigText(text, given, device, error)) {
+      std::fprintf(stderr, "tessavirn: --config %s: %s\n", args.config_path.c_str(), error.c_str());
+      return false;
+    }
+  }
+  ApplyPasswordFromEnvironment(args.password, device.password);
+  if (device.address.empty()) {
+    std::fprintf(stderr, "tessavirn: --address is required (or address= in the --config file)\n");
+    return false;
   }
   return true;
 }
@@ -116,6 +163,28 @@ int main(int argc, char** argv) {
                      "With --stream mjpeg: write each picture to a numbered file DIR/000001.jpg, ... instead of "
                      "the output file (DIR is created)");
   record->add_flag("--quiet", record_options.quiet, "No progress line");
+
+  tessavirn_host::ProbeOptions probe_options;
+  CLI::App* probe = app.add_subcommand(
+      "probe",
+      "Ask a camera what it can do through the driver's capability query and print it: model, capabilities, "
+      "resolutions, frame intervals, connection fields (the password as ***) and the proposed custom parameters. "
+      "When the query fails, says what the host itself can reach of the camera. Exit status: 0 completed, 1 failed, "
+      "no answer in time or settings not saved, 2 bad arguments, 3 driver not loadable");
+  probe->add_option("--driver", probe_options.driver_path, "Path of libtessavirn.so (default: beside this program)");
+  probe->add_option("--address", probe_options.address, "Camera host name or IP address")->required();
+  probe->add_option("--port", probe_options.port, "Camera HTTP port")->capture_default_str();
+  probe->add_option("--user", probe_options.user, "User name for the camera");
+  CLI::Option* probe_password = probe->add_option(
+      "--password", probe_options.password, "Password for the camera (default: the TESSAVIRN_PASSWORD environment variable)");
+  probe->add_flag("--ntsc", probe_options.ntsc, "Propose NTSC settings (default PAL)");
+  probe->add_option("--save", probe_options.save_path,
+                    "After a completed query, write the camera's settings to FILE for --config (key=value lines, "
+                    "mode 0600, never the password)");
+  probe->add_option("--timeout-seconds", probe_options.timeout_seconds,
+                    "Seconds to wait for the query's outcome before ending it")
+      ->check(CLI::Range(1, 3600))
+      ->capture_default_str();
 
   CLI::App* io = app.add_subcommand("io", "Digital inputs and relay outputs of a camera through the driver");
   io->require_subcommand(1);
@@ -231,6 +300,11 @@ int main(int argc, char** argv) {
   if (open->parsed()) {
     if (!ApplyDeviceArguments(open_args, open_options.device)) return 2;
     return tessavirn_host::RunOpen(open_options, stdout, stderr);
+  }
+  if (probe->parsed()) {
+    ApplyPasswordFromEnvironment(probe_password, probe_options.password);
+    InstallStopHandlers();
+    return tessavirn_host::RunProbe(probe_options, stdout, stderr, g_stop);
   }
   if (record->parsed()) {
     if (!ApplyDeviceArguments(record_args, record_options.device)) return 2;
