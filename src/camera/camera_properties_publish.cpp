@@ -9,23 +9,9 @@
 namespace kalmora {
 namespace {
 
-using ipcapture::ICapabilityResults;
+using namespace ipcapture;
 
 constexpr std::uint32_t kProposedNetworkTimeoutMs = 5000;
-
-// Capability identifiers given to the host.
-enum Capability : std::int32_t {
-  kCapVideoInputs = 0,
-  kCapPtz = 1,
-  kCapInputs = 2,
-  kCapOutputs = 3,
-  kCapAudioOutput = 4,
-  kCapMpeg4 = 6,
-  kCapMjpeg = 7,
-  kCapH264 = 8,
-  kCapQueryDone = 11,
-  kCapQueryFinished = 12,
-};
 
 void Publish(ICapabilityResults* results, std::int32_t index, const char* name, std::int32_t kind,
              const std::string& value) {
@@ -45,8 +31,8 @@ bool COrvaneCameraProperties::Save(ICapabilityResults* results, const Web::HttpR
   if (record_.query_done) results->SetCapability(kCapQueryDone, 1);
   if (record_.query_finished) results->SetCapability(kCapQueryFinished, 1);
   results->SetCapability(kCapVideoInputs, static_cast<std::int32_t>(record_.video_inputs));
-  if (record_.inputs != 0) results->SetCapability(kCapInputs, static_cast<std::int32_t>(record_.inputs));
-  if (record_.outputs != 0) results->SetCapability(kCapOutputs, static_cast<std::int32_t>(record_.outputs));
+  if (record_.inputs != 0) results->SetCapability(kCapDigitalInputs, static_cast<std::int32_t>(record_.inputs));
+  if (record_.outputs != 0) results->SetCapability(kCapDigitalOutputs, static_cast<std::int32_t>(record_.outputs));
   if (record_.ptz) results->SetCapability(kCapPtz, 1);
   if (record_.audio_output) results->SetCapability(kCapAudioOutput, 1);
   for (const std::uint32_t codec : record_.codecs) {

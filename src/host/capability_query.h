@@ -8,6 +8,18 @@
 
 namespace kalmora::ipcapture {
 
+// Identifiers of SetCapability.
+inline constexpr std::int32_t kCapVideoInputs = 0;     // number of video inputs
+inline constexpr std::int32_t kCapPtz = 1;             // 1: a usable PTZ head
+inline constexpr std::int32_t kCapDigitalInputs = 2;   // number of digital inputs
+inline constexpr std::int32_t kCapDigitalOutputs = 3;  // number of digital outputs
+inline constexpr std::int32_t kCapAudioOutput = 4;     // 1: an audio output
+inline constexpr std::int32_t kCapMpeg4 = 6;           // 1: MPEG-4
+inline constexpr std::int32_t kCapMjpeg = 7;           // 1: Motion-JPEG
+inline constexpr std::int32_t kCapH264 = 8;            // 1: H.264
+inline constexpr std::int32_t kCapQueryDone = 11;      // 1 after every query
+inline constexpr std::int32_t kCapQueryFinished = 12;  // 1 after every query
+
 class ICapabilityQuerySink {
  public:
   virtual ~ICapabilityQuerySink() = default;

@@ -13,15 +13,14 @@
 
 namespace tessavirn_host {
 
-// Capability identifiers the host shows in words.
-inline constexpr std::int32_t kCapVideoInputs = 0;
-inline constexpr std::int32_t kCapPtz = 1;
-inline constexpr std::int32_t kCapDigitalInputs = 2;
-inline constexpr std::int32_t kCapDigitalOutputs = 3;
-inline constexpr std::int32_t kCapAudioOutput = 4;
-inline constexpr std::int32_t kCapMpeg4 = 6;
-inline constexpr std::int32_t kCapMjpeg = 7;
-inline constexpr std::int32_t kCapH264 = 8;
+using kalmora::ipcapture::kCapAudioOutput;
+using kalmora::ipcapture::kCapDigitalInputs;
+using kalmora::ipcapture::kCapDigitalOutputs;
+using kalmora::ipcapture::kCapH264;
+using kalmora::ipcapture::kCapMjpeg;
+using kalmora::ipcapture::kCapMpeg4;
+using kalmora::ipcapture::kCapPtz;
+using kalmora::ipcapture::kCapVideoInputs;
 
 struct ResolutionEntry {
   std::string name;
