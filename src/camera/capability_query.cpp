@@ -28,12 +28,18 @@ struct Query {
   bool ntsc = false;
   std::atomic<bool> stop{false};
   std::atomic<bool> finished{false};
+  // Set when Uninit begins: from then on the query calls nothing of the host's.
+  std::atomic<bool> closing{false};
+  // Set on the query's own thread when a host call on it ended the query: nobody joins the
+  // thread then, and it frees the query as it leaves.
+  bool orphaned = false;
   std::thread thread;
 };
 
 struct Module {
   // Orders the exports that start and end queries; held across the join, which the query
-  // thread never needs.
+  // thread never needs (it holds no lock while it calls the host, so the host may call any
+  // export from there).
   std::recursive_mutex exports;
   // Guards the pointers below and the query's properties pointer; never held across a join or
   // a call into the host.
@@ -41,10 +47,6 @@ struct Module {
   ICapabilityQuerySink* sink = nullptr;
   bool ntsc = false;
   std::unique_ptr<Query> query;
-  // Held for every call into the host's sink and results; Uninit takes it to close the door, so
-  // no host call starts after Uninit has begun.
-  std::recursive_mutex host_calls;
-  bool closing = false;
 };
 
 Module& TheModule() {
@@ -52,22 +54,16 @@ Module& TheModule() {
   return *module;
 }
 
-// Calls into the host unless Uninit has begun; false when it has.
-template <typename Call>
-bool CallHost(Module& module, Call&& call) {
-  std::lock_guard guard(module.host_calls);
-  if (module.closing) return false;
-  call();
-  return true;
-}
-
 void RunQuery(Query* query) {
   Module& module = TheModule();
   std::int32_t error_code = kQueryErrorCode;
-  // A host that throws from a call is treated as one that failed it.
+  // Calls into the host unless Uninit has begun, which then waits for a call under way; false
+  // when the call was not made or threw (a host that throws is treated as one that failed it).
   const auto notify = [&](auto&& call) {
+    if (query->closing.load()) return false;
     try {
-      return CallHost(module, call);
+      call();
+      return true;
     } catch (...) {
       return false;
     }
@@ -111,7 +107,7 @@ void ReleaseQuery(std::unique_ptr<Query> query) {
     // Uninit from inside a host call on the query thread cannot wait for itself.
     if (query->thread.get_id() == std::this_thread::get_id()) {
       query->thread.detach();
-      (void)query.release();  // the thread is still using it
+      query.release()->orphaned = true;
       return;
     }
     query->thread.join();
@@ -156,14 +152,13 @@ std::int32_t StartCapabilityQuery(const char* host, std::uint16_t port, const ch
     query->request->SetUser(user);
     query->request->SetPassword(password);
     query->results = results;
-    {
-      std::lock_guard host_calls(module.host_calls);
-      module.closing = false;
-    }
     std::lock_guard guard(module.state);
     query->sink = module.sink;
     query->ntsc = module.ntsc;
-    query->thread = std::thread(kalmora::RunQuery, query.get());
+    query->thread = std::thread([run = query.get()] {
+      kalmora::RunQuery(run);
+      if (run->orphaned) delete run;
+    });
     module.query = std::move(query);
     return 1;
   } catch (...) {
@@ -188,8 +183,8 @@ std::int32_t UninitCapabilityQuery() {
   Module& module = TheModule();
   std::lock_guard exports(module.exports);
   {
-    std::lock_guard host_calls(module.host_calls);
-    module.closing = true;
+    std::lock_guard guard(module.state);
+    if (module.query) module.query->closing.store(true);
   }
   TerminateCapabilityQuery();
   std::unique_ptr<Query> query;

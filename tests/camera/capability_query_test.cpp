@@ -128,11 +128,18 @@ class RecordingHost final : public ICapabilityQuerySink, public ICapabilityResul
     calls_.push_back(std::move(call));
   }
   void Finish(std::string outcome) {
+    if (on_outcome) on_outcome();
     std::lock_guard lock(mutex_);
     ++outcome_count_;
     outcome_ = std::move(outcome);
     done_.notify_all();
   }
+
+ public:
+  // Runs on the query's thread inside Completed and Failed, as a host's own reaction would.
+  std::function<void()> on_outcome;
+
+ private:
 
   std::vector<Field> fields_;
   std::vector<ParameterSlot> parameters_;
@@ -359,6 +366,16 @@ TEST(CapabilityQuery, ExportsAroundAStallingCamera) {
   ASSERT_EQ(lib.start(address.c_str(), port, "", "", &results), 1);
   EXPECT_EQ(lib.uninit(), 1);
   EXPECT_EQ(host.outcomes(), 2);
+
+  // A host that ends the query from its own notification: the thread cannot wait for itself,
+  // and the next Init finds everything released.
+  host.on_outcome = [&] { EXPECT_EQ(lib.uninit(), 1); };
+  ASSERT_EQ(lib.init(&host, 0), 1);
+  ASSERT_EQ(lib.start(address.c_str(), port, "", "", &results), 1);
+  EXPECT_EQ(host.WaitOutcome(3), "completed");
+  host.on_outcome = nullptr;
+  EXPECT_EQ(lib.init(&host, 0), 1);
+  EXPECT_EQ(lib.uninit(), 1);
 }
 
 }  // namespace
