@@ -33,8 +33,8 @@ std::string Capability(std::int32_t id, std::int32_t value) {
     case kCapMpeg4: return "MPEG-4: " + yes_no();
     case kCapMjpeg: return "Motion-JPEG: " + yes_no();
     case kCapH264: return "H.264: " + yes_no();
-    case 11:
-    case 12: return "query complete (" + std::to_string(id) + "): " + yes_no();
+    case kalmora::ipcapture::kCapQueryDone:
+    case kalmora::ipcapture::kCapQueryFinished: return "query complete (" + std::to_string(id) + "): " + yes_no();
     default: return "capability " + std::to_string(id) + ": " + std::to_string(value);
   }
 }
