@@ -47,11 +47,23 @@ struct Module {
   ICapabilityQuerySink* sink = nullptr;
   bool ntsc = false;
   std::unique_ptr<Query> query;
+
+  // At unload or exit, a query still running is ended and joined like Uninit does: its thread
+  // must not outlive the code it runs.
+  ~Module();
 };
 
 Module& TheModule() {
-  static Module* const module = new Module();  // never destroyed: a query thread may outlive exit
-  return *module;
+  static Module module;
+  return module;
+}
+
+// Makes the query give up at its next step or request. Under the state lock.
+void StopLocked(Query& query) {
+  query.stop.store(true);
+  if (query.properties) query.properties->Terminate();
+  // Cuts a request in progress; every later one fails at once.
+  query.request->Abort();
 }
 
 void RunQuery(Query* query) {
@@ -114,6 +126,19 @@ void ReleaseQuery(std::unique_ptr<Query> query) {
   }
 }
 
+Module::~Module() {
+  std::unique_ptr<Query> last;
+  {
+    std::lock_guard guard(state);
+    if (query) {
+      query->closing.store(true);
+      StopLocked(*query);
+    }
+    last = std::move(query);
+  }
+  ReleaseQuery(std::move(last));
+}
+
 }  // namespace
 
 }  // namespace kalmora
@@ -170,12 +195,7 @@ std::int32_t StartCapabilityQuery(const char* host, std::uint16_t port, const ch
 std::int32_t TerminateCapabilityQuery() {
   Module& module = TheModule();
   std::lock_guard guard(module.state);
-  if (Query* query = module.query.get(); query != nullptr) {
-    query->stop.store(true);
-    if (query->properties) query->properties->Terminate();
-    // Cuts a request in progress; every later one fails at once.
-    query->request->Abort();
-  }
+  if (module.query) kalmora::StopLocked(*module.query);
   return 1;
 }
 
