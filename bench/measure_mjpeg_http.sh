@@ -9,26 +9,14 @@ set -euo pipefail
 build=${1:-build}
 silence=${2:-60}
 address=${3:-127.0.0.199}
-work=$(mktemp -d)
-camsim_pid=
-record_pid=
-cleanup() {
-  for pid in $record_pid $camsim_pid; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/camsim_run.sh"
 
-"$build/bin/camsim" --profile ptz_dome --addr "$address" --port 80 --video-mode no-picture \
-  >"$work/camsim.out" 2>&1 &
-camsim_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/$address/80") 2>/dev/null && break
-  sleep 0.1
-done
+start_camsim "$address" 80 --profile ptz_dome --video-mode no-picture
 
 "$build/bin/tessavirn" record --address "$address" --stream mjpeg --param 6=1 --interval 100 \
   --seconds $((silence + 12)) --quiet --jpeg-dir "$work/pictures" >"$work/record.out" 2>&1 &
 record_pid=$!
+bench_track "$record_pid"
 rss() { awk '/VmRSS/ { print $2 }' "/proc/$record_pid/status"; }
 replies() { curl -s "http://$address/camsim/log" | wc -l; }
 
@@ -42,4 +30,3 @@ curl -s "http://$address/camsim/video?mode=single" >/dev/null
 sleep 8
 echo "pictures again: rss $(rss) kB, $(ls "$work/pictures" | wc -l) pictures in 8 s"
 wait "$record_pid" || true
-record_pid=

@@ -11,21 +11,9 @@ set -euo pipefail
 build=${1:-build}
 seconds=${2:-30}
 address=${3:-127.0.0.200}
-work=$(mktemp -d)
-camsim_pid=
-cleanup() {
-  if [ -n "$camsim_pid" ]; then kill "$camsim_pid" 2>/dev/null || true; wait "$camsim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/camsim_run.sh"
 
-"$build/bin/camsim" --profile ptz_dome --addr "$address" --port 80 --clip 8m \
-  --frame-log "$work/sent.log" >"$work/camsim.out" 2>&1 &
-camsim_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/$address/554") 2>/dev/null && break
-  sleep 0.1
-done
+start_camsim "$address" 554 --profile ptz_dome --clip 8m --frame-log "$work/sent.log"
 
 # `times` prints the shell's own, then its children's user and system time.
 (
@@ -34,7 +22,7 @@ done
     --out "$work/record.h264" --frame-log "$work/recorded.log" >"$work/record.out" 2>&1
   times >"$work/times"
 ) || { echo "measure_stream: tessavirn record failed:"; cat "$work/record.out"; exit 1; }
-kill "$camsim_pid"; wait "$camsim_pid" 2>/dev/null || true; camsim_pid=
+stop_camsim
 
 cpu=$(awk 'NR == 2 {
   n = split($1 " " $2, t, " ");

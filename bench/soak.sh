@@ -9,18 +9,7 @@ set -euo pipefail
 build=${1:-build}
 cycles=${2:-1000}
 address=${3:-127.0.0.201}
-work=$(mktemp -d)
-camsim_pid=
-cleanup() {
-  if [ -n "$camsim_pid" ]; then kill "$camsim_pid" 2>/dev/null || true; wait "$camsim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/camsim_run.sh"
 
-"$build/bin/camsim" --profile ptz_dome --addr "$address" --port 80 >"$work/camsim.out" 2>&1 &
-camsim_pid=$!
-for _ in $(seq 100); do
-  (exec 3<>"/dev/tcp/$address/554") 2>/dev/null && break
-  sleep 0.1
-done
+start_camsim "$address" 554 --profile ptz_dome
 "$build/bin/tessavirn_soak" --driver "$build/bin/libtessavirn.so" --address "$address" --cycles "$cycles"
