@@ -32,6 +32,14 @@ std::string ResolveProfile(const std::string& name) {
   return name;
 }
 
+// "2m", "4m", "8m", "16m": the built 1280x720 clip of that rate; anything else is a path.
+std::string BuiltClipPath(const std::string& clip) {
+  for (const char* rate : {"2m", "4m", "8m", "16m"}) {
+    if (clip == rate) return std::string(CAMSIM_CLIP_DIR) + "/testsrc_1280x720_" + clip + ".h264";
+  }
+  return clip;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,7 +151,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(16, 65000))
       ->capture_default_str();
   app.add_option("--clip", clip,
-                 "H.264 Annex B clip to stream, or \"8m\" for the built 8 Mbit/s 1280x720 clip\n"
+                 "H.264 Annex B clip to stream, or \"2m\", \"4m\", \"8m\", \"16m\" for the built 1280x720\n"
+                 "clip of that rate (2m, 4m, 16m: `cmake --build build --target camsim_bench_clips`)\n"
                  "(default: the built 640x480 clip)");
   app.add_option("--mjpeg-type", rtsp.mjpeg.type,
                  "RFC 2435 type of the Motion-JPEG stream: 0 (4:2:2), 1 (4:2:0), 64 or 65 (the\n"
@@ -220,7 +229,7 @@ int main(int argc, char** argv) {
   rtsp.port = rtsp_port;
   rtsp.dialect = *camsim::ParseRtspDialect(rtsp_dialect);
   rtsp.announce_timeout = !no_timeout_announce;
-  rtsp.clip_path = clip == "8m" ? std::string(CAMSIM_CLIP_8M) : clip;
+  rtsp.clip_path = BuiltClipPath(clip);
   simulator.SetRtspSettings(rtsp);
   video.mode = *camsim::ParseVideoJpegMode(video_mode);
   simulator.SetVideoJpegSettings(video);
