@@ -39,7 +39,7 @@ CBaseCameraChannel::CBaseCameraChannel(std::uint32_t channel, CIPCaptureDriver* 
     signal_loss_timeout_ms_ = driver_->long_timeout_ms();
   }
   LoadDecoderLibrary();
-  last_frame_time_ = clock_();
+  last_frame_time_.store(clock_());
 }
 
 CBaseCameraChannel::~CBaseCameraChannel() {
@@ -125,15 +125,14 @@ bool CBaseCameraChannel::RestartWithFormat(ipcapture::IIPPictureSize* size, std:
   return StartThread();
 }
 
-bool CBaseCameraChannel::camera_online() const {
-  std::lock_guard<std::mutex> guard(state_lock_);
-  return camera_online_;
-}
+bool CBaseCameraChannel::camera_online() const { return camera_online_.load(); }
 
 void CBaseCameraChannel::SetCameraState(bool online) {
+  // Every delivered frame says online: without a change there is nothing to take the lock for.
+  if (online == camera_online_.load()) return;
   std::lock_guard<std::mutex> guard(state_lock_);
-  if (online == camera_online_) return;
-  camera_online_ = online;
+  if (online == camera_online_.load()) return;
+  camera_online_.store(online);
   if (driver_ == nullptr) return;
   const char* address = driver_->address().c_str();
   if (online) {
@@ -150,19 +149,12 @@ void CBaseCameraChannel::SetCameraState(bool online) {
 }
 
 void CBaseCameraChannel::MarkFrameReceived() {
-  const std::uint64_t now = clock_();
-  std::lock_guard<std::mutex> guard(last_frame_lock_);
-  last_frame_time_ = now;
+  last_frame_time_.store(clock_());
 }
 
 std::uint32_t CBaseCameraChannel::MillisecondsSinceLastFrame() const {
   const std::uint64_t now = clock_();
-  std::uint64_t last = 0;
-  {
-    std::lock_guard<std::mutex> guard(last_frame_lock_);
-    last = last_frame_time_;
-  }
-  return ElapsedMs(last, now);
+  return ElapsedMs(last_frame_time_.load(), now);
 }
 
 ipcapture::ICaptureFrameFactory* CBaseCameraChannel::frame_factory() const {

@@ -111,10 +111,10 @@ class CBaseCameraChannel : public CZELVErrorCounter {
   void JoinThread();
   void LoadDecoderLibrary();
 
-  mutable std::mutex last_frame_lock_;
-  std::uint64_t last_frame_time_ = 0;  // 100-ns units since 1601, guarded by last_frame_lock_
+  std::atomic<std::uint64_t> last_frame_time_{0};  // 100-ns units since 1601
+  // Serialises the changes of camera_online_ with their log lines; readers need no lock.
   mutable std::mutex state_lock_;
-  bool camera_online_ = false;  // guarded by state_lock_
+  std::atomic<bool> camera_online_{false};
   std::uint32_t channel_;
   CIPCaptureDriver* driver_;
   std::atomic<std::int32_t> state_;

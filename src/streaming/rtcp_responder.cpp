@@ -114,8 +114,8 @@ bool CRTCPResponder::Start(std::uint16_t port) {
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      !SetSize(fd, SO_RCVBUF, kSocketBufferSize) || !SetTimeout(fd, SO_RCVTIMEO, kSocketTimeoutMs) ||
-      !SetSize(fd, SO_SNDBUF, kSocketBufferSize) || !SetTimeout(fd, SO_SNDTIMEO, kSocketTimeoutMs)) {
+      !SetSize(fd, SO_RCVBUF, kSocketBufferSize) || !SetTimeout(fd, SO_RCVTIMEO, kReceiveTimeoutMs) ||
+      !SetSize(fd, SO_SNDBUF, kSocketBufferSize) || !SetTimeout(fd, SO_SNDTIMEO, kSendTimeoutMs)) {
     ::close(fd);
     return false;
   }

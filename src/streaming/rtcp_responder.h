@@ -34,7 +34,10 @@ class CRTCPResponder {
   // A packet this short is no RTCP packet worth an answer.
   static constexpr std::size_t kMaxIgnoredSize = 10;
   static constexpr int kMinReplyIntervalMs = 500;
-  static constexpr int kSocketTimeoutMs = 500;
+  // A stop wakes the thread at once (its socket is shut down); the receive time-out only bounds a
+  // wait that nothing ends, so the idle thread wakes once per interval, not more often.
+  static constexpr int kReceiveTimeoutMs = 5000;
+  static constexpr int kSendTimeoutMs = 500;
   // How long WaitForEnd lets a responder that was not told to stop run on by itself.
   static constexpr int kUnrequestedEndWaitMs = 10000;
 

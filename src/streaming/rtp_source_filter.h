@@ -15,7 +15,8 @@ namespace kalmora {
 // bound to any address may send media from another address than the one RTSP reached.
 //
 // Threads: Accept runs on the RTP receive thread; Lock and Reset on the channel thread, Lock also
-// while packets arrive; StreamSsrc from any thread (the RTCP responder's).
+// while packets arrive; StreamSsrc from any thread (the RTCP responder's). Accept takes no lock
+// for a packet of the locked source while no other source is on probation.
 class CRtpSourceFilter {
  public:
   static constexpr int kTakeOverPackets = 4;
@@ -31,6 +32,8 @@ class CRtpSourceFilter {
 
  private:
   void SetStreamLocked(std::uint32_t ssrc);
+  // Sets candidate_packets_ and on_probation_; with mutex_ held.
+  void SetCandidatePackets(int packets);
 
   std::mutex mutex_;
   // The locked SSRC in the low 32 bits with bit 32 set; 0 while not locked. Written under
@@ -39,6 +42,8 @@ class CRtpSourceFilter {
   std::uint32_t candidate_ = 0;           // guarded by mutex_
   std::uint16_t candidate_sequence_ = 0;  // guarded by mutex_: the candidate's last number
   int candidate_packets_ = 0;             // guarded by mutex_: 0 while there is no candidate
+  // candidate_packets_ > 0, written under mutex_, read without it by Accept's fast path.
+  std::atomic<bool> on_probation_{false};
 };
 
 }  // namespace kalmora

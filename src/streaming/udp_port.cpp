@@ -1,17 +1,17 @@
 #include "streaming/udp_port.h"
 
 #include <arpa/inet.h>
-#include <poll.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <system_error>
-#include <vector>
 
 namespace kalmora {
 namespace {
@@ -167,14 +167,24 @@ void CUDPPort::SetUser(IUDPPortUser* user) {
   std::lock_guard<std::mutex> wait_for_callback(callback_mutex_);
 }
 
-void CUDPPort::NotifyDatagram(const sockaddr_in& sender, const std::uint8_t* data, std::size_t length) {
+bool CUDPPort::NotifyDatagrams(const mmsghdr* messages, std::size_t count) {
   std::lock_guard<std::mutex> lock(callback_mutex_);
-  if (IUDPPortUser* user = user_.load()) {
-    try {
-      user->OnDatagram(this, sender, data, length);
-    } catch (...) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const msghdr& message = messages[i].msg_hdr;
+    // No IPv4 datagram exceeds its buffer; one cut anyway is dropped, not passed on incomplete.
+    // An empty datagram carries nothing.
+    if ((message.msg_flags & MSG_TRUNC) != 0 || messages[i].msg_len == 0) continue;
+    // Read per datagram: a callback may have set another user.
+    if (IUDPPortUser* user = user_.load()) {
+      try {
+        user->OnDatagram(this, *static_cast<const sockaddr_in*>(message.msg_name),
+                         static_cast<const std::uint8_t*>(message.msg_iov->iov_base), messages[i].msg_len);
+      } catch (...) {
+      }
     }
+    if (!running_.load()) return false;
   }
+  return true;
 }
 
 void CUDPPort::NotifyTimeout() {
@@ -197,62 +207,87 @@ void CUDPPort::NotifyClosed() {
   }
 }
 
-// The socket stays open until Close, which clears running_ before it shuts the socket down;
-// after any callback or wakeup the loop reads running_ before it touches the socket again.
+namespace {
+
+// The batch's datagram buffers, mapped without being touched: a page becomes resident only once
+// a datagram is written into it.
+class BatchBuffers {
+ public:
+  BatchBuffers() {
+    void* mapped = ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    data_ = mapped == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(mapped);
+  }
+  ~BatchBuffers() {
+    if (data_ != nullptr) ::munmap(data_, kBytes);
+  }
+  BatchBuffers(const BatchBuffers&) = delete;
+  BatchBuffers& operator=(const BatchBuffers&) = delete;
+
+  std::uint8_t* Slot(std::size_t index) const { return data_ + index * CUDPPort::kMaxDatagramSize; }
+  bool Mapped() const { return data_ != nullptr; }
+
+ private:
+  static constexpr std::size_t kBytes = CUDPPort::kBatchSize * CUDPPort::kMaxDatagramSize;
+  std::uint8_t* data_ = nullptr;
+};
+
+// The wait of one receive call, as the socket's receive time-out: 0 waits without limit.
+void ApplyWaitTime(int fd, long microseconds) {
+  timeval limit{static_cast<time_t>(microseconds / kMicrosecondsPerSecond),
+                static_cast<suseconds_t>(microseconds % kMicrosecondsPerSecond)};
+  (void)::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
+
+}  // namespace
+
+// The socket stays open until Close, which clears running_ before it shuts the socket down (a
+// receive in progress then returns at once); after any callback or wake-up the loop reads
+// running_ before it touches the socket again.
 void CUDPPort::ReceiveLoop(int fd) {
   thread_id_.store(std::this_thread::get_id());
   pthread_setname_np(pthread_self(), "UDPPort");
   RaisePriority();
 
-  std::vector<std::uint8_t> buffer(kMaxDatagramSize);
-  while (running_.load()) {
-    const int seconds = wait_seconds_.load();
-    const int microseconds = wait_microseconds_.load();
-    if (seconds != 0 || microseconds != 0) {
-      pollfd waiting{fd, POLLIN, 0};
-      const timespec limit{seconds, static_cast<long>(microseconds) * 1000};
-      const int ready = ::ppoll(&waiting, 1, &limit, nullptr);
-      if (!running_.load()) return;
-      if (ready == 0) {
-        NotifyTimeout();
-        continue;
-      }
-      if (ready < 0) {
-        if (errno == EFAULT) {
-          NotifyClosed();
-          return;
-        }
-        std::this_thread::yield();
-        continue;
-      }
-      if ((waiting.revents & POLLNVAL) != 0) {
-        NotifyClosed();
-        return;
-      }
-    }
-    // With no wait time the receive below blocks until a datagram or Close comes.
+  const BatchBuffers buffers;
+  if (!buffers.Mapped()) {
+    NotifyClosed();
+    return;
+  }
+  mmsghdr messages[kBatchSize];
+  iovec pieces[kBatchSize];
+  sockaddr_in senders[kBatchSize];
+  for (std::size_t i = 0; i < kBatchSize; ++i) pieces[i] = {buffers.Slot(i), kMaxDatagramSize};
 
-    sockaddr_in sender{};
-    iovec piece{buffer.data(), buffer.size()};
-    msghdr message{};
-    message.msg_name = &sender;
-    message.msg_namelen = sizeof sender;
-    message.msg_iov = &piece;
-    message.msg_iovlen = 1;
-    const ssize_t received = ::recvmsg(fd, &message, 0);
+  long applied_wait = -1;
+  while (running_.load()) {
+    const long wait = wait_seconds_.load() * kMicrosecondsPerSecond + wait_microseconds_.load();
+    if (wait != applied_wait) {
+      ApplyWaitTime(fd, wait);
+      applied_wait = wait;
+    }
+    for (std::size_t i = 0; i < kBatchSize; ++i) {
+      messages[i] = {};
+      messages[i].msg_hdr.msg_name = &senders[i];
+      messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+      messages[i].msg_hdr.msg_iov = &pieces[i];
+      messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    // Blocks (up to the wait time) for the first datagram only, then takes what is queued.
+    const int received = ::recvmmsg(fd, messages, kBatchSize, MSG_WAITFORONE, nullptr);
     if (!running_.load()) return;
     if (received < 0) {
       const int error = errno;
+      if (error == EAGAIN || error == EWOULDBLOCK) {
+        if (wait != 0) NotifyTimeout();
+        continue;
+      }
       if (error == EBADF || error == ENOTSOCK || error == EFAULT || error == EINVAL) {
         NotifyClosed();
         return;
       }
-      continue;  // time-out, interruption, or an error report queued on the socket
+      continue;  // interruption, or an error report queued on the socket
     }
-    // No IPv4 datagram exceeds the buffer; one cut anyway is dropped, not passed on incomplete.
-    if ((message.msg_flags & MSG_TRUNC) != 0) continue;
-    if (received == 0) continue;  // an empty datagram carries nothing
-    NotifyDatagram(sender, buffer.data(), static_cast<std::size_t>(received));
+    if (!NotifyDatagrams(messages, static_cast<std::size_t>(received))) return;
   }
 }
 

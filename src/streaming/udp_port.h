@@ -1,7 +1,12 @@
 // One bound UDP socket with a receive thread that hands each datagram to the port's user.
+//
+// The thread takes datagrams in batches: one system call returns everything queued (up to
+// kBatchSize), and the thread sleeps in that call only while the socket is empty, so a burst of
+// packets costs one wake-up, not one per packet.
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstddef>
@@ -49,6 +54,10 @@ class CUDPPort {
   // Every datagram is received into a buffer of this size, the largest UDP payload, so none is
   // lost for its size.
   static constexpr std::size_t kMaxDatagramSize = 65536;
+  // Datagrams taken from the socket in one system call. Each has a buffer of kMaxDatagramSize;
+  // the pages of the batch are mapped on first touch, so what stays resident is what the
+  // datagrams filled (about 32 pages for full-sized media packets).
+  static constexpr std::size_t kBatchSize = 32;
   // The socket's receive buffer is 32 datagram buffers, at most this many bytes.
   static constexpr int kMaxSocketReceiveBuffer = 131070;
 
@@ -86,8 +95,10 @@ class CUDPPort {
 
  private:
   void ReceiveLoop(int socket);
+  // Hands the batch's datagrams to the current user in order, with callback_mutex_ held for
+  // the batch; false when a callback closed the port (the socket is gone).
+  bool NotifyDatagrams(const mmsghdr* messages, std::size_t count);
   // Each runs one callback of the current user with callback_mutex_ held.
-  void NotifyDatagram(const sockaddr_in& sender, const std::uint8_t* data, std::size_t length);
   void NotifyTimeout();
   void NotifyClosed();
   // Takes lock_ unless a Close made elsewhere is under way; for the receive thread.
@@ -106,7 +117,7 @@ class CUDPPort {
   std::atomic<int> wait_microseconds_{0};
   std::atomic<bool> running_{false};
   std::atomic<int> socket_receive_buffer_requested_{0};
-  // Held by the receive thread for the length of each callback.
+  // Held by the receive thread for the length of each callback, or batch of datagram callbacks.
   std::mutex callback_mutex_;
 };
 

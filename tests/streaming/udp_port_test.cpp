@@ -138,6 +138,45 @@ TEST(UDPPortTest, DeliversEveryDatagramWithItsSenderAndIgnoresEmptyOnes) {
   EXPECT_EQ(user.closed_port, &port);
 }
 
+// A burst queued while the receive thread is busy is taken in batches: every datagram still
+// arrives once, whole, in order and with its own sender, across the batch boundaries.
+TEST(UDPPortTest, AQueuedBurstArrivesInOrderAcrossBatches) {
+  RecordingUser user;
+  std::promise<void> burst_sent;
+  std::shared_future<void> released = burst_sent.get_future().share();
+  user.after_datagram = [released](CUDPPort*) { released.wait_for(10s); };
+  CUDPPort port;
+  port.SetUser(&user);
+  ASSERT_EQ(port.Open(0), kUDPOpened);
+  UdpTestSocket cameras[] = {UdpTestSocket("127.0.0.132"), UdpTestSocket("127.0.0.132")};
+  ASSERT_TRUE(cameras[0].valid() && cameras[1].valid());
+
+  ASSERT_TRUE(cameras[0].SendTo(port.LocalPort(), Bytes(1, 0)));
+  ASSERT_TRUE(user.WaitForDatagrams(1));  // the thread now waits in the first callback
+  struct Sent {
+    std::size_t camera;
+    std::vector<std::uint8_t> data;
+  };
+  std::vector<Sent> expected = {{0, Bytes(1, 0)}};
+  const std::size_t burst = 2 * CUDPPort::kBatchSize + 5;
+  for (std::size_t i = 1; i <= burst; ++i) {
+    // One large datagram and one empty one among the small ones; the empty one is not delivered.
+    const std::size_t length = i == CUDPPort::kBatchSize ? 30000 : i == 7 ? 0 : 100 + 7 * i;
+    Sent sent{i % 2, Bytes(length, static_cast<std::uint8_t>(i))};
+    ASSERT_TRUE(cameras[sent.camera].SendTo(port.LocalPort(), sent.data));
+    if (length != 0) expected.push_back(std::move(sent));
+  }
+  burst_sent.set_value();
+  ASSERT_TRUE(user.WaitForDatagrams(expected.size()));
+  port.Close();
+
+  ASSERT_EQ(user.datagrams.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(user.datagrams[i].data, expected[i].data) << i;
+    EXPECT_EQ(ntohs(user.datagrams[i].sender.sin_port), cameras[expected[i].camera].port()) << i;
+  }
+}
+
 TEST(UDPPortTest, DatagramsLargerThanTheBufferSizeArriveWhole) {
   RecordingUser user;
   CUDPPort port;

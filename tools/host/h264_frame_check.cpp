@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace tessavirn_host {
 namespace {
@@ -18,13 +19,18 @@ AnnexBScan ScanAnnexB(std::span<const std::uint8_t> data) {
   scan.ends_with_access_unit_delimiter =
       n >= kAccessUnitDelimiter.size() &&
       std::equal(kAccessUnitDelimiter.begin(), kAccessUnitDelimiter.end(), data.end() - kAccessUnitDelimiter.size());
-  std::size_t i = 0;
-  while (i + 3 < n) {
-    if (data[i + 2] > 1) {
-      i += 3;  // no start code can begin at i, i + 1 or i + 2
-    } else if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-      scan.nal_types.push_back(data[i + 3] & 0x1F);
-      i += 4;
+  // i is where the 01 of a start code would be: memchr finds the candidates (one byte in 256 of
+  // coded data), and the two bytes before tell whether it is one. The NAL header after it must
+  // be there too.
+  const std::uint8_t* bytes = data.data();
+  std::size_t i = 2;
+  while (i + 1 < n) {
+    const auto* one = static_cast<const std::uint8_t*>(std::memchr(bytes + i, 1, n - 1 - i));
+    if (one == nullptr) break;
+    i = static_cast<std::size_t>(one - bytes);
+    if (bytes[i - 1] == 0 && bytes[i - 2] == 0) {
+      scan.nal_types.push_back(bytes[i + 1] & 0x1F);
+      i += 2;  // past the NAL header: start codes do not overlap it
     } else {
       ++i;
     }
