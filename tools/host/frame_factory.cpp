@@ -26,9 +26,30 @@ void Frame::StampCurrentTime() {
   time_.milliseconds = static_cast<std::uint16_t>(ms);
 }
 
+void Frame::Reuse(std::uint32_t type_code, const char* tag) {
+  length_ = 0;
+  type_ = type_code;
+  width_ = 0;
+  height_ = 0;
+  size_class_ = 0;
+  time_ = {};
+  tag_ = tag;
+}
+
 kalmora::ipcapture::ICaptureFrame* FrameFactory::AllocateFrame(std::uint32_t type_code, std::uint32_t size,
                                                                const char* tag) {
   if (size > max_size_) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(pool_mutex_);
+    const auto kept = pool_.find(size);
+    if (kept != pool_.end() && !kept->second.empty()) {
+      std::unique_ptr<Frame> frame = std::move(kept->second.back());
+      kept->second.pop_back();
+      frame->Reuse(type_code, tag != nullptr ? tag : "");
+      ++allocated_;
+      return frame.release();
+    }
+  }
   try {
     auto* frame = new Frame(type_code, size, tag != nullptr ? tag : "");
     ++allocated_;
@@ -41,7 +62,15 @@ kalmora::ipcapture::ICaptureFrame* FrameFactory::AllocateFrame(std::uint32_t typ
 void FrameFactory::ReleaseFrame(kalmora::ipcapture::ICaptureFrame* frame) {
   if (frame == nullptr) return;
   ++released_;
-  delete frame;
+  std::unique_ptr<Frame> owned(static_cast<Frame*>(frame));
+  const std::uint32_t capacity = owned->GetCapacity();
+  if (capacity > kMaxPooledCapacity) return;
+  try {
+    std::lock_guard<std::mutex> lock(pool_mutex_);
+    std::vector<std::unique_ptr<Frame>>& kept = pool_[capacity];
+    if (kept.size() < kPooledPerCapacity) kept.push_back(std::move(owned));
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 }  // namespace tessavirn_host

@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "host/frame.h"
 
@@ -31,6 +34,8 @@ class Frame final : public kalmora::ipcapture::ICaptureFrame {
   kalmora::ipcapture::SystemTime GetTimeStamp() const override { return time_; }
 
   const std::string& tag() const { return tag_; }
+  // As a new frame of this type and tag, keeping the buffer (its bytes are not cleared).
+  void Reuse(std::uint32_t type_code, const char* tag);
 
  private:
   std::unique_ptr<std::uint8_t[]> data_;
@@ -44,10 +49,16 @@ class Frame final : public kalmora::ipcapture::ICaptureFrame {
   std::string tag_;
 };
 
-// Allocates and frees frame buffers, counting both so a test can see that none leaks.
-// Called from the driver's receive threads.
+// Hands out frame buffers and takes them back, counting both so a test can see that none leaks.
+// As a recorder does, it keeps released buffers for reuse: a fresh buffer for every frame costs
+// the allocator, and the page faults of memory it gave back, at every frame.
+// Called from the driver's receive threads; the pool is guarded by one mutex.
 class FrameFactory final : public kalmora::ipcapture::ICaptureFrameFactory {
  public:
+  // Released frames up to this capacity are kept, at most kPooledPerCapacity of each.
+  static constexpr std::uint32_t kMaxPooledCapacity = 1u << 20;
+  static constexpr std::size_t kPooledPerCapacity = 16;
+
   // Sizes above max_size are refused, as a host with a bounded pool would.
   explicit FrameFactory(std::uint32_t max_size = 64u << 20) : max_size_(max_size) {}
 
@@ -62,6 +73,8 @@ class FrameFactory final : public kalmora::ipcapture::ICaptureFrameFactory {
   std::uint32_t max_size_;
   std::atomic<std::uint64_t> allocated_{0};
   std::atomic<std::uint64_t> released_{0};
+  std::mutex pool_mutex_;
+  std::map<std::uint32_t, std::vector<std::unique_ptr<Frame>>> pool_;  // by capacity, under pool_mutex_
 };
 
 }  // namespace tessavirn_host
