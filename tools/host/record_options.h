@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "device_config.h"
 
@@ -24,6 +26,23 @@ struct RecordOptions {
   std::uint32_t seconds = 10;  // 0: until stopped
   bool quiet = false;          // no progress line
 };
+
+// The driver keeps channels 0 to 15 of a camera.
+inline constexpr std::uint32_t kChannelsPerCamera = 16;
+// One recording takes at most this many channels over all its cameras: each needs a UDP port
+// pair of the driver's 500.
+inline constexpr std::size_t kMaxRecordedChannels = 256;
+
+// A channel list: "N", "N-M" or such items separated by commas ("0-3", "0,2", "1,4-6"), in the
+// order given, each channel below kChannelsPerCamera. Nullopt with error for an empty item, a
+// number that is malformed or out of range, a range running backwards or a channel listed twice.
+std::optional<std::vector<std::uint32_t>> ParseChannelList(std::string_view text, std::string& error);
+
+// The file of one channel of a recording that has several: path with "-ADDRESS-chN" inserted
+// before the extension of its last component ("rec.h264" -> "rec-10.0.0.5-ch2.h264", "rec" ->
+// "rec-10.0.0.5-ch2"; a leading dot starts no extension). "/dev/null" stays as it is. In the
+// address, anything but letters, digits, '.', '-' and '_' becomes '_'.
+std::string ChannelFilePath(const std::string& path, const std::string& address, std::uint32_t channel);
 
 // Gives the custom parameters the driver requires a working value where the user gave none:
 // 1 network timeout "5000" ms, 2 video standard "0" (PAL), 6 "0" (Motion-JPEG over RTSP, not
