@@ -15,7 +15,10 @@ namespace tessavirn_host {
 struct RecordOptions {
   std::string driver_path;  // empty: DefaultDriverPath()
   DeviceConfig device;
-  std::uint32_t channel = 0;
+  // The cameras: each gets a driver object of its own, opened with device and its address.
+  // Empty: device.address alone.
+  std::vector<std::string> addresses;
+  std::vector<std::uint32_t> channels = {0};  // recorded on every camera
   std::uint16_t width = 640;
   std::uint16_t height = 480;
   std::uint16_t interval_ms = 40;
