@@ -114,6 +114,8 @@ TEST(ChannelFilePath, TheAddressAndChannelGoBeforeTheExtension) {
       {"dir/.hidden", "10.0.0.5", 1, "dir/.hidden-10.0.0.5-ch1"},
       {"/tmp/frames.log", "::1", 4, "/tmp/frames-__1-ch4.log"},
       {"rec.h264", "a/b c", 0, "rec-a_b_c-ch0.h264"},
+      {"pics/", "10.0.0.5", 1, "pics-10.0.0.5-ch1"},
+      {"shots.d//", "10.0.0.5", 1, "shots-10.0.0.5-ch1.d"},
       {"/dev/null", "10.0.0.5", 7, "/dev/null"},
   };
   for (const Row& row : rows) {

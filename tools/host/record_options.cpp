@@ -69,11 +69,15 @@ std::string ChannelFilePath(const std::string& path, const std::string& address,
     tag += kept ? c : '_';
   }
   tag += "-ch" + std::to_string(channel);
-  const std::size_t slash = path.rfind('/');
+  // A folder given with a trailing slash (--jpeg-dir pics/) gets the tag on its own name.
+  std::string_view trimmed(path);
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.remove_suffix(1);
+  const std::string base(trimmed);
+  const std::size_t slash = base.rfind('/');
   const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
-  const std::size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot <= name) return path + tag;
-  return path.substr(0, dot) + tag + path.substr(dot);
+  const std::size_t dot = base.rfind('.');
+  if (dot == std::string::npos || dot <= name) return base + tag;
+  return base.substr(0, dot) + tag + base.substr(dot);
 }
 
 void FillDefaultCustomParameters(DeviceConfig& config) {

@@ -43,8 +43,9 @@ std::optional<std::vector<std::uint32_t>> ParseChannelList(std::string_view text
 
 // The file of one channel of a recording that has several: path with "-ADDRESS-chN" inserted
 // before the extension of its last component ("rec.h264" -> "rec-10.0.0.5-ch2.h264", "rec" ->
-// "rec-10.0.0.5-ch2"; a leading dot starts no extension). "/dev/null" stays as it is. In the
-// address, anything but letters, digits, '.', '-' and '_' becomes '_'.
+// "rec-10.0.0.5-ch2"; a leading dot starts no extension; trailing slashes are dropped, so a
+// folder "pics/" becomes "pics-10.0.0.5-ch2"). "/dev/null" stays as it is. In the address,
+// anything but letters, digits, '.', '-' and '_' becomes '_'.
 std::string ChannelFilePath(const std::string& path, const std::string& address, std::uint32_t channel);
 
 // Gives the custom parameters the driver requires a working value where the user gave none:

@@ -396,8 +396,10 @@ int main(int argc, char** argv) {
     }
     record_options.width = picture->first;
     record_options.height = picture->second;
+    // The pipe exists before the handler that writes to it.
+    const int stop_fd = StopDescriptor();
     InstallStopHandlers();
-    return tessavirn_host::RunRecord(record_options, stdout, stderr, g_stop, StopDescriptor());
+    return tessavirn_host::RunRecord(record_options, stdout, stderr, g_stop, stop_fd);
   }
   if (watch->parsed()) {
     if (!ApplyDeviceArguments(watch_args, watch_options.device)) return 2;
