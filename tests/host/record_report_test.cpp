@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 
 #include "host/types.h"
@@ -105,66 +104,6 @@ TEST(FormatSummary, ARecordingWithoutFrames) {
   EXPECT_TRUE(Has(text, "time stamp spacing: none")) << text;
   EXPECT_FALSE(Has(text, "average")) << text;
   EXPECT_FALSE(Has(text, "first frame")) << text;
-}
-
-TEST(FormatTotal, SeveralChannelsSumUpUnderTheirOwnBlocks) {
-  // Two channels' counters as the recording adds them, types kept apart.
-  RecordCounters first;
-  first.frames = 250;
-  first.key_frames = 10;
-  first.bytes = 1'000'000;
-  first.frames_by_type = {{kalmora::ipcapture::kFrameTypeH264, 10}, {kalmora::ipcapture::kFrameTypeH264Delta, 240}};
-  RecordCounters second = first;
-  second.frames = 100;
-  second.key_frames = 4;
-  second.bytes = 250'000;
-  second.damaged = 2;
-  second.refused = 1;
-  second.no_signal_notices = 1;
-  second.frames_by_type = {{kalmora::ipcapture::kFrameTypeH264, 4}, {kalmora::ipcapture::kFrameTypeH264Delta, 96}};
-  RecordTotal t;
-  AddCounters(t.counters, first);
-  AddCounters(t.counters, second);
-  EXPECT_EQ(t.counters.frames_by_type,
-            (std::map<std::uint32_t, std::uint64_t>{{kalmora::ipcapture::kFrameTypeH264, 14},
-                                                    {kalmora::ipcapture::kFrameTypeH264Delta, 336}}));
-  t.channels = 3;
-  t.with_frames = 2;
-  t.file_bytes = 1'249'990;
-  t.duration_s = 10;
-  t.estimated_dropped = 4;
-  t.longest_stop_ms = 12.34;
-  t.longest_stop_channel = "10.0.0.5 channel 1";
-  t.all_stopped_ms = 30.06;
-  EXPECT_EQ(FormatTotal(t),
-            "total:\n"
-            "  channels:           3, 2 with frames\n"
-            "  frames:             350 (14 key)\n"
-            "  bytes:              1250000 in frames, 1249990 in files\n"
-            "  duration:           10.0 s\n"
-            "  average:            35.0 fps, 1000.0 kbit/s\n"
-            "  damaged frames:     2\n"
-            "  estimated dropped:  4\n"
-            "  no-signal notices:  1\n"
-            "  refused frames:     1\n"
-            "  longest stop:       12.3 ms (10.0.0.5 channel 1), all stopped in 30.1 ms\n");
-
-  RecordSummary s;
-  s.out_path = "rec-10.0.0.5-ch1.h264";
-  const std::string block = FormatSummary(s, "summary of 10.0.0.5 channel 1:");
-  EXPECT_EQ(block.rfind("summary of 10.0.0.5 channel 1:\n  frames:             0", 0), 0u) << block;
-
-  // The progress line counts streaming channels instead of naming one state.
-  ProgressFigures f;
-  f.elapsed_s = 2;
-  f.counters = t.counters;
-  f.last_second = {50.0, 2000.0};
-  f.channels = 3;
-  f.streaming = 2;
-  f.state = kalmora::ipcapture::kChannelStreaming;
-  EXPECT_EQ(FormatProgress(f),
-            "   2 s  350 frames (14 key)   50.0 fps    2000.0 kbit/s  2 of 3 channels streaming  no-signal notices 1"
-            "  damaged 2");
 }
 
 TEST(RecordConsole, OnATerminalTheProgressLineIsRewrittenAndLogLinesGoAboveIt) {
