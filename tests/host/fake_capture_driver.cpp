@@ -5,10 +5,15 @@
 // interval apart. Environment, read at StartChannel:
 //   TESSAVIRN_FAKE_CLIP         the clip; without it the channel starts and delivers nothing
 //   TESSAVIRN_FAKE_FRAMES       stop delivering after this many frames (the clip repeats until
-//                               then), tell the host of a lost signal once and report it
+//                               then), tell the host of a lost signal once and report it;
+//                               channel N stops N frames earlier, so that each channel's
+//                               recording can be told apart by its length
 //   TESSAVIRN_FAKE_SKIP         frame index to leave out: its time stamp is used up, as for a
 //                               frame lost on the way
 //   TESSAVIRN_FAKE_REFUSE_START StartChannel fails (the channel stays until stopped)
+//   TESSAVIRN_FAKE_REFUSE_CHANNEL  StartChannel fails for this channel only
+// Channels 0 to 15 each run on their own.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -140,10 +145,14 @@ class FakeChannel {
     interval_ms_ = interval_ms == 0 ? 40 : interval_ms;
     width_ = width;
     height_ = height;
-    if (std::getenv("TESSAVIRN_FAKE_REFUSE_START") != nullptr) return false;
+    if (std::getenv("TESSAVIRN_FAKE_REFUSE_START") != nullptr ||
+        EnvNumber("TESSAVIRN_FAKE_REFUSE_CHANNEL", -1) == static_cast<long>(number_)) {
+      return false;
+    }
     const char* clip = std::getenv("TESSAVIRN_FAKE_CLIP");
     if (clip != nullptr) frames_ = SplitClip(ReadFile(clip));
     limit_ = EnvNumber("TESSAVIRN_FAKE_FRAMES", -1);
+    if (limit_ >= 0) limit_ = std::max(0L, limit_ - static_cast<long>(number_));
     skip_ = EnvNumber("TESSAVIRN_FAKE_SKIP", -1);
     state_ = frames_.empty() ? kChannelConnecting : kChannelStreaming;
     Log(sink_, "fake channel " + std::to_string(number_) + " started: " + std::to_string(width) + "x" +
@@ -230,15 +239,17 @@ class FakeVideoCapture final : public IIPVideoCaptureEx {
 
   std::int32_t GetChannelCount() override { return 1; }
   bool StartChannel(std::uint32_t channel, ICaptureFrameCallback* callback, IIPChannelSettings* settings) override {
-    if (channel != 0 || callback == nullptr || settings == nullptr) return false;
-    channel_ = std::make_unique<FakeChannel>(channel, callback, factory_, sink_);
+    if (channel >= kChannels || callback == nullptr || settings == nullptr) return false;
+    channels_[channel].reset();
+    channels_[channel] = std::make_unique<FakeChannel>(channel, callback, factory_, sink_);
     IIPPictureSize* size = settings->GetPictureSettings()->GetPictureSize();
-    return channel_->Start(settings->GetRateSettings()->GetFrameInterval(), size->GetWidth(), size->GetHeight());
+    return channels_[channel]->Start(settings->GetRateSettings()->GetFrameInterval(), size->GetWidth(),
+                                     size->GetHeight());
   }
   bool StopChannel(std::uint32_t channel) override {
-    if (channel != 0 || !channel_) return false;
-    channel_.reset();
-    Log(sink_, "fake channel 0 deleted");
+    if (channel >= kChannels || !channels_[channel]) return false;
+    channels_[channel].reset();
+    Log(sink_, "fake channel " + std::to_string(channel) + " deleted");
     return true;
   }
   bool ChangeChannelFormat(std::uint32_t, IIPPictureSize*, std::uint32_t) override { return false; }
@@ -247,8 +258,8 @@ class FakeVideoCapture final : public IIPVideoCaptureEx {
                         std::int32_t flag_wanted) override {
     if (second != nullptr) *second = 0;
     if (flag_wanted != 0 && flag != nullptr) *flag = 0;
-    if (channel != 0 || !channel_) return false;
-    if (state != nullptr) *state = channel_->state();
+    if (channel >= kChannels || !channels_[channel]) return false;
+    if (state != nullptr) *state = channels_[channel]->state();
     return true;
   }
   bool Reserved8(std::uint32_t, std::uint32_t, std::uint32_t) override { return false; }
@@ -259,7 +270,8 @@ class FakeVideoCapture final : public IIPVideoCaptureEx {
  private:
   ICaptureFrameFactory* factory_;
   IDebugMessageSink* sink_;
-  std::unique_ptr<FakeChannel> channel_;
+  static constexpr std::uint32_t kChannels = 16;
+  std::unique_ptr<FakeChannel> channels_[kChannels];
 };
 
 class FakeDriver final : public IIPCaptureDriverEx3 {

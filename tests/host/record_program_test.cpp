@@ -205,4 +205,126 @@ TEST_F(RecordProgram, GivenParametersReachTheDriverAndDefaultsFillTheRest) {
   EXPECT_TRUE(Has(child.Output(), "parameters 1=2000 2=0 6=0 8=1")) << child.Output();
 }
 
+// The frame log's lines, each parsed into its index and length.
+std::vector<std::pair<std::size_t, std::size_t>> LoggedFrames(const std::string& path) {
+  std::vector<std::pair<std::size_t, std::size_t>> frames;
+  for (const auto& line : Lines(ReadText(path))) {
+    std::istringstream fields(line);
+    std::size_t index = 0, length = 0;
+    long long ns = 0;
+    if (fields >> index >> ns >> length) frames.emplace_back(index, length);
+  }
+  return frames;
+}
+
+TEST_F(RecordProgram, SeveralCamerasAndChannelsRecordEachToItsOwnFilesAndAllStopOnSigint) {
+  // Channel N of the stand-in stops N frames early: 30 frames on channel 0, 28 on channel 2.
+  std::vector<std::string> argv = Command({"--seconds", "0", "--address", "127.0.0.155", "--channels", "2,0"});
+  ChildProgram child(argv, {"TESSAVIRN_FAKE_CLIP=" + Clip(), "TESSAVIRN_FAKE_FRAMES=30"}, Path("output.txt"));
+  ASSERT_TRUE(child.started());
+  struct Expected {
+    const char* address;
+    std::uint32_t channel;
+    std::size_t frames;
+  };
+  const Expected expected[] = {
+      {"127.0.0.154", 2, 28}, {"127.0.0.154", 0, 30}, {"127.0.0.155", 2, 28}, {"127.0.0.155", 0, 30}};
+  const auto file = [&](const Expected& e, const char* name) {
+    const std::string path(name);
+    const auto dot = path.rfind('.');
+    return Path((path.substr(0, dot) + "-" + e.address + "-ch" + std::to_string(e.channel) + path.substr(dot)).c_str());
+  };
+  ASSERT_TRUE(WaitFor([&] {
+    for (const auto& e : expected) {
+      if (LoggedFrames(file(e, "frames.log")).size() < e.frames) return false;
+    }
+    return Has(child.Output(), "no-signal notices 4");
+  })) << child.Output();
+  child.Signal(SIGINT);
+  ASSERT_EQ(child.Wait(), 0) << child.Output();
+  const std::string output = child.Output();
+
+  // Nothing went to the single-channel names.
+  EXPECT_FALSE(std::filesystem::exists(Path("out.h264")));
+  EXPECT_FALSE(std::filesystem::exists(Path("frames.log")));
+  EXPECT_TRUE(Has(output, "recording 4 channels (320x240, 10 ms between frames, quality 60) for as long as it runs"))
+      << output;
+  // Each camera's log lines say whose they are.
+  EXPECT_TRUE(Has(output, "127.0.0.155: [level 3] fake driver opened for 127.0.0.155")) << output;
+  EXPECT_TRUE(Has(output, "127.0.0.154: [level 3] fake channel 2 deleted")) << output;
+  std::uint64_t total_bytes = 0;
+  for (const auto& e : expected) {
+    const std::string name = std::string(e.address) + " channel " + std::to_string(e.channel);
+    const auto frames = LoggedFrames(file(e, "frames.log"));
+    ASSERT_EQ(frames.size(), e.frames) << name;
+    std::size_t logged = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      EXPECT_EQ(frames[i].first, i) << name;
+      logged += frames[i].second;
+    }
+    const std::string video = file(e, "out.h264");
+    const auto size = std::filesystem::file_size(video);
+    EXPECT_EQ(logged, size + 5) << name << ": the frames byte for byte, but the last delimiter";
+    total_bytes += logged;
+    // The channel's own block, naming its own file and frame count.
+    const auto block = output.find("summary of " + name + ":\n  frames:             " + std::to_string(e.frames) + " (");
+    ASSERT_NE(block, std::string::npos) << name << "\n" << output;
+    EXPECT_NE(output.find("file:               " + video + ", " + std::to_string(size) + " bytes", block),
+              std::string::npos)
+        << output;
+    const int status =
+        std::system((kRecordCheck + " " + video + " " + std::to_string(e.frames) + " >" + Path("check.txt") + " 2>&1").c_str());
+    EXPECT_EQ(status, 0) << name << ": " << ReadText(Path("check.txt"));
+  }
+  EXPECT_TRUE(Has(output, "total:\n  channels:           4, 4 with frames\n  frames:             116 (")) << output;
+  EXPECT_TRUE(Has(output, "bytes:              " + std::to_string(total_bytes) + " in frames")) << output;
+  EXPECT_TRUE(Has(output, "  longest stop:       ")) << output;
+  EXPECT_FALSE(Has(output, "tessavirn: ")) << output;
+}
+
+TEST_F(RecordProgram, AChannelThatDoesNotStartIsNamedWhileTheOthersRecord) {
+  ChildProgram child(Command({"--seconds", "2", "--channels", "0-1"}),
+                     {"TESSAVIRN_FAKE_CLIP=" + Clip(), "TESSAVIRN_FAKE_REFUSE_CHANNEL=1"}, Path("output.txt"));
+  EXPECT_EQ(child.Wait(), 1) << child.Output();
+  const std::string output = child.Output();
+  EXPECT_TRUE(Has(output, "tessavirn: 127.0.0.154 channel 1: did not start\n")) << output;
+  EXPECT_TRUE(Has(output, "tessavirn: 1 of 2 channels recorded frames\n")) << output;
+  EXPECT_FALSE(Has(output, "channel 0: ")) << output;
+  // The progress line counts the one channel that streams; the refused one is still removed.
+  EXPECT_TRUE(Has(output, "1 of 2 channels streaming")) << output;
+  EXPECT_TRUE(Has(output, "[level 3] fake channel 1 deleted")) << output;
+  EXPECT_TRUE(Has(output, "summary of 127.0.0.154 channel 1:\n  frames:             0 (no frames were recorded)"))
+      << output;
+  EXPECT_GT(LoggedFrames(Path("frames-127.0.0.154-ch0.log")).size(), 0u);
+  EXPECT_GT(std::filesystem::file_size(Path("out-127.0.0.154-ch0.h264")), 0u);
+  EXPECT_EQ(std::filesystem::file_size(Path("out-127.0.0.154-ch1.h264")), 0u);
+}
+
+TEST_F(RecordProgram, MalformedChannelListsAndCamerasAreExitStatusTwo) {
+  struct Row {
+    std::vector<std::string> arguments;
+    const char* message;
+  };
+  const Row rows[] = {
+      {{"--channel", "1", "--channels", "0-1"}, "give --channel or --channels, not both"},
+      {{"--channels", "3-1"}, "--channels: the range \"3-1\" runs backwards"},
+      {{"--channels", "0,0"}, "--channels: channel 0 is listed twice"},
+      {{"--channels", "16"}, "--channels: channels go from 0 to 15"},
+      {{"--channels", "1,,2"}, "--channels: \"\" is not a channel"},
+      {{"--address", "127.0.0.154"}, "--address 127.0.0.154 is given twice"},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> argv = Command({"--seconds", "1"});
+    argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
+    ChildProgram child(argv, {"TESSAVIRN_FAKE_CLIP=" + Clip()}, Path("output.txt"));
+    EXPECT_EQ(child.Wait(), 2) << row.message << ": " << child.Output();
+    EXPECT_TRUE(Has(child.Output(), row.message)) << child.Output();
+    EXPECT_FALSE(Has(child.Output(), "fake driver opened")) << child.Output();
+  }
+  // Nothing was recorded or even created for a refused command line.
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) files += entry.path().filename() != "output.txt";
+  EXPECT_EQ(files, 0u);
+}
+
 }  // namespace

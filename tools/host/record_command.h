@@ -7,13 +7,18 @@
 
 namespace tessavirn_host {
 
-// Opens the driver for the camera (with working defaults for the required custom parameters),
-// starts the channel and writes every frame it delivers to the output file, with a progress
-// line once a second, until options.seconds have passed or stop becomes true; then stops the
-// channel, closes the driver and prints the driver's log and a summary. Returns the process
-// exit code: 0 frames were recorded, 1 the open was refused, the channel did not start, no
-// frame arrived or a frame could not be written, 2 an output file cannot be written, 3 the
-// driver could not be loaded.
-int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, const std::atomic<bool>& stop);
+// Opens a driver object for each camera (with working defaults for the required custom
+// parameters), starts the channels and writes every frame each delivers to its own output file,
+// with a progress line once a second, until options.seconds have passed or stop becomes true;
+// then stops every channel, closes the drivers and prints the drivers' logs and a summary (with
+// several channels, one per channel and a total). Returns the process exit code: 0 every channel
+// recorded frames, 1 an open was refused, a channel did not start, got no frame or a frame could
+// not be written, 2 an output file cannot be written or the cameras are given twice or too many,
+// 3 the driver could not be loaded.
+//
+// stop_fd, when not -1, turns readable once stop is set (a signal handler writes to a pipe), so
+// that the waits between progress lines end at once.
+int RunRecord(const RecordOptions& options, std::FILE* out, std::FILE* err, const std::atomic<bool>& stop,
+              int stop_fd = -1);
 
 }  // namespace tessavirn_host

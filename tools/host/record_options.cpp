@@ -16,6 +16,70 @@ std::optional<std::uint16_t> ParseDimension(std::string_view text) {
 
 }  // namespace
 
+std::optional<std::vector<std::uint32_t>> ParseChannelList(std::string_view text, std::string& error) {
+  // Plain decimal digits only: from_chars would take a sign.
+  const auto number = [&](std::string_view digits) -> std::optional<std::uint32_t> {
+    unsigned value = 0;
+    if (digits.empty() || digits.front() < '0' || digits.front() > '9') return std::nullopt;
+    const auto [end, failed] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (failed != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+  };
+  std::vector<std::uint32_t> channels;
+  bool seen[kChannelsPerCamera] = {};
+  std::size_t from = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', from);
+    const std::string_view item = text.substr(from, comma == std::string_view::npos ? text.npos : comma - from);
+    const std::size_t dash = item.find('-');
+    const auto first = number(item.substr(0, dash));
+    const auto last = dash == std::string_view::npos ? first : number(item.substr(dash + 1));
+    if (!first || !last) {
+      error = "\"" + std::string(item) + "\" is not a channel N or a range N-M";
+      return std::nullopt;
+    }
+    if (*first >= kChannelsPerCamera || *last >= kChannelsPerCamera) {
+      error = "channels go from 0 to " + std::to_string(kChannelsPerCamera - 1) + ", not \"" + std::string(item) + "\"";
+      return std::nullopt;
+    }
+    if (*last < *first) {
+      error = "the range \"" + std::string(item) + "\" runs backwards";
+      return std::nullopt;
+    }
+    for (std::uint32_t channel = *first; channel <= *last; ++channel) {
+      if (seen[channel]) {
+        error = "channel " + std::to_string(channel) + " is listed twice";
+        return std::nullopt;
+      }
+      seen[channel] = true;
+      channels.push_back(channel);
+    }
+    if (comma == std::string_view::npos) break;
+    from = comma + 1;
+  }
+  return channels;
+}
+
+std::string ChannelFilePath(const std::string& path, const std::string& address, std::uint32_t channel) {
+  if (path == "/dev/null") return path;
+  std::string tag = "-";
+  for (const char c : address) {
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                      c == '-' || c == '_';
+    tag += kept ? c : '_';
+  }
+  tag += "-ch" + std::to_string(channel);
+  // A folder given with a trailing slash (--jpeg-dir pics/) gets the tag on its own name.
+  std::string_view trimmed(path);
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.remove_suffix(1);
+  const std::string base(trimmed);
+  const std::size_t slash = base.rfind('/');
+  const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = base.rfind('.');
+  if (dot == std::string::npos || dot <= name) return base + tag;
+  return base.substr(0, dot) + tag + base.substr(dot);
+}
+
 void FillDefaultCustomParameters(DeviceConfig& config) {
   // emplace leaves a given value alone.
   config.custom_parameters.emplace(1, "5000");

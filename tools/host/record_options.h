@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "device_config.h"
 
@@ -13,7 +15,10 @@ namespace tessavirn_host {
 struct RecordOptions {
   std::string driver_path;  // empty: DefaultDriverPath()
   DeviceConfig device;
-  std::uint32_t channel = 0;
+  // The cameras: each gets a driver object of its own, opened with device and its address.
+  // Empty: device.address alone.
+  std::vector<std::string> addresses;
+  std::vector<std::uint32_t> channels = {0};  // recorded on every camera
   std::uint16_t width = 640;
   std::uint16_t height = 480;
   std::uint16_t interval_ms = 40;
@@ -24,6 +29,24 @@ struct RecordOptions {
   std::uint32_t seconds = 10;  // 0: until stopped
   bool quiet = false;          // no progress line
 };
+
+// The driver keeps channels 0 to 15 of a camera.
+inline constexpr std::uint32_t kChannelsPerCamera = 16;
+// One recording takes at most this many channels over all its cameras: each needs a UDP port
+// pair of the driver's 500.
+inline constexpr std::size_t kMaxRecordedChannels = 256;
+
+// A channel list: "N", "N-M" or such items separated by commas ("0-3", "0,2", "1,4-6"), in the
+// order given, each channel below kChannelsPerCamera. Nullopt with error for an empty item, a
+// number that is malformed or out of range, a range running backwards or a channel listed twice.
+std::optional<std::vector<std::uint32_t>> ParseChannelList(std::string_view text, std::string& error);
+
+// The file of one channel of a recording that has several: path with "-ADDRESS-chN" inserted
+// before the extension of its last component ("rec.h264" -> "rec-10.0.0.5-ch2.h264", "rec" ->
+// "rec-10.0.0.5-ch2"; a leading dot starts no extension; trailing slashes are dropped, so a
+// folder "pics/" becomes "pics-10.0.0.5-ch2"). "/dev/null" stays as it is. In the address,
+// anything but letters, digits, '.', '-' and '_' becomes '_'.
+std::string ChannelFilePath(const std::string& path, const std::string& address, std::uint32_t channel);
 
 // Gives the custom parameters the driver requires a working value where the user gave none:
 // 1 network timeout "5000" ms, 2 video standard "0" (PAL), 6 "0" (Motion-JPEG over RTSP, not

@@ -44,9 +44,14 @@ const char* ChannelStateName(std::optional<std::int32_t> state) {
 }
 
 std::string FormatProgress(const ProgressFigures& f) {
-  std::string line = Format("%4.0f s  %" PRIu64 " frames (%" PRIu64 " key)  %5.1f fps  %8.1f kbit/s  camera %s",
-                            f.elapsed_s, f.counters.frames, f.counters.key_frames, f.last_second.frames_per_second,
-                            f.last_second.kilobits_per_second, ChannelStateName(f.state));
+  std::string line = Format("%4.0f s  %" PRIu64 " frames (%" PRIu64 " key)  %5.1f fps  %8.1f kbit/s  ", f.elapsed_s,
+                            f.counters.frames, f.counters.key_frames, f.last_second.frames_per_second,
+                            f.last_second.kilobits_per_second);
+  if (f.channels > 1) {
+    line += Format("%zu of %zu channels streaming", f.streaming, f.channels);
+  } else {
+    line += Format("camera %s", ChannelStateName(f.state));
+  }
   if (f.counters.no_signal_notices > 0) {
     line += Format("  no-signal notices %" PRIu64, f.counters.no_signal_notices);
     if (f.new_no_signal) line += " (NO SIGNAL)";
@@ -55,9 +60,9 @@ std::string FormatProgress(const ProgressFigures& f) {
   return line;
 }
 
-std::string FormatSummary(const RecordSummary& s) {
+std::string FormatSummary(const RecordSummary& s, const std::string& heading) {
   const RecordCounters& c = s.counters;
-  std::string text = "summary:\n";
+  std::string text = heading + "\n";
   if (c.frames == 0) {
     text += "  frames:             0 (no frames were recorded)\n";
   } else {
@@ -93,6 +98,25 @@ std::string FormatSummary(const RecordSummary& s) {
   }
   if (c.refused > 0) text += Format("  refused frames:     %" PRIu64 "\n", c.refused);
   if (!s.write_error.empty()) text += "  write error:        " + s.write_error + "\n";
+  return text;
+}
+
+std::string FormatTotal(const RecordTotal& t) {
+  const RecordCounters& c = t.counters;
+  std::string text = "total:\n";
+  text += Format("  channels:           %zu, %zu with frames\n", t.channels, t.with_frames);
+  text += Format("  frames:             %" PRIu64 " (%" PRIu64 " key)\n", c.frames, c.key_frames);
+  text += Format("  bytes:              %" PRIu64 " in frames, %" PRIu64 " in files\n", c.bytes, t.file_bytes);
+  text += Format("  duration:           %.1f s\n", t.duration_s);
+  const double seconds = t.duration_s > 0 ? t.duration_s : 1;
+  text += Format("  average:            %.1f fps, %.1f kbit/s\n", static_cast<double>(c.frames) / seconds,
+                 static_cast<double>(c.bytes) * 8.0 / 1000.0 / seconds);
+  text += Format("  damaged frames:     %" PRIu64 "\n", c.damaged);
+  text += Format("  estimated dropped:  %" PRIu64 "\n", t.estimated_dropped);
+  text += Format("  no-signal notices:  %" PRIu64 "\n", c.no_signal_notices);
+  if (c.refused > 0) text += Format("  refused frames:     %" PRIu64 "\n", c.refused);
+  text += Format("  longest stop:       %.1f ms (%s), all stopped in %.1f ms\n", t.longest_stop_ms,
+                 t.longest_stop_channel.c_str(), t.all_stopped_ms);
   return text;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -18,6 +19,10 @@ struct ProgressFigures {
   Rates last_second;
   std::optional<std::int32_t> state;  // empty when the driver gave none
   bool new_no_signal = false;         // a no-signal notice arrived in the last second
+  // A recording of several channels shows how many of them stream instead of the state, the
+  // counters and rates being their sums.
+  std::size_t channels = 1;
+  std::size_t streaming = 0;
 };
 
 // The once-a-second progress line, without a line end.
@@ -34,8 +39,24 @@ struct RecordSummary {
   SpacingStats spacing;
 };
 
-// The lines printed when a recording ends, each ending with a line end.
-std::string FormatSummary(const RecordSummary& summary);
+// The lines printed when a recording ends, each ending with a line end, under heading (a
+// recording of several channels has one such block per channel).
+std::string FormatSummary(const RecordSummary& summary, const std::string& heading = "summary:");
+
+// The closing block of a recording of several channels.
+struct RecordTotal {
+  std::size_t channels = 0;
+  std::size_t with_frames = 0;
+  RecordCounters counters;  // the channels' sums
+  std::uint64_t file_bytes = 0;
+  double duration_s = 0;
+  std::uint64_t estimated_dropped = 0;
+  double longest_stop_ms = 0;        // the slowest StopChannel
+  std::string longest_stop_channel;  // which channel that was, as "ADDRESS channel N"
+  double all_stopped_ms = 0;         // from the first stop to the end of the last
+};
+
+std::string FormatTotal(const RecordTotal& total);
 
 // The recording's output: log lines, and the progress line kept last. On a terminal the
 // progress line is rewritten in place, and log lines are printed above it; otherwise each

@@ -51,6 +51,17 @@ SpacingStats AnalyzeSpacing(std::span<const std::int64_t> timestamps_ms) {
   return stats;
 }
 
+void AddCounters(RecordCounters& total, const RecordCounters& more) {
+  total.frames += more.frames;
+  total.key_frames += more.key_frames;
+  total.bytes += more.bytes;
+  total.damaged += more.damaged;
+  total.refused += more.refused;
+  total.without_time_stamp += more.without_time_stamp;
+  total.no_signal_notices += more.no_signal_notices;
+  for (const auto& [type, count] : more.frames_by_type) total.frames_by_type[type] += count;
+}
+
 Rates RatesBetween(const RecordCounters& before, const RecordCounters& after, double seconds) {
   Rates rates;
   if (seconds <= 0) return rates;

@@ -38,6 +38,9 @@ struct RecordCounters {
   std::map<std::uint32_t, std::uint64_t> frames_by_type;  // taken frames per type code
 };
 
+// Adds more's counts to total's, type by type: the figures of a recording of several channels.
+void AddCounters(RecordCounters& total, const RecordCounters& more);
+
 struct Rates {
   double frames_per_second = 0;
   double kilobits_per_second = 0;

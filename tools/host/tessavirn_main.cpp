@@ -1,9 +1,13 @@
 // tessavirn: the reference host. Loads the capture driver as a recorder does and drives it.
 #include <CLI/CLI.hpp>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -30,14 +34,30 @@ struct DeviceArguments {
   CLI::Option* password = nullptr;
 };
 
+// What the record command takes beyond one camera's options: --address may be repeated, and
+// --channels is its channel list instead of the camera's channel count.
+struct RecordTargets {
+  std::vector<std::string> addresses;
+  std::string channels;
+  CLI::Option* channels_option = nullptr;
+};
+
+// record is null for every command but record.
 void AddDeviceOptions(CLI::App& command, tessavirn_host::DeviceConfig& device, DeviceArguments& args,
-                      std::string& driver_path) {
+                      std::string& driver_path, RecordTargets* record = nullptr) {
   command.add_option("--driver", driver_path, "Path of libtessavirn.so (default: beside this program)");
   command.add_option("--config", args.config_path,
                      "Camera settings file as probe --save writes it (key=value lines: address, port, user, stream, "
                      "channels, inputs, outputs, model, param.N); options given here take precedence");
-  args.keyed["address"] = command.add_option("--address", device.address, "Camera host name or IP address (required "
-                                                                          "unless the --config file has it)");
+  if (record != nullptr) {
+    args.keyed["address"] = command.add_option(
+        "--address", record->addresses,
+        "Camera host name or IP address (required unless the --config file has it); repeat it to record "
+        "several cameras at once, each with a driver object of its own and the same settings");
+  } else {
+    args.keyed["address"] = command.add_option("--address", device.address, "Camera host name or IP address (required "
+                                                                            "unless the --config file has it)");
+  }
   args.keyed["port"] = command.add_option("--port", device.port, "Camera HTTP port")->capture_default_str();
   args.keyed["user"] = command.add_option("--user", device.user, "User name for the camera");
   args.password = command.add_option("--password", device.password,
@@ -46,8 +66,19 @@ void AddDeviceOptions(CLI::App& command, tessavirn_host::DeviceConfig& device, D
                              ->capture_default_str();
   args.keyed["model"] =
       command.add_option("--model", device.model, "Device model as the recorder knows it")->capture_default_str();
-  args.keyed["channels"] =
-      command.add_option("--channels", device.video_channels, "Number of video channels")->capture_default_str();
+  if (record != nullptr) {
+    record->channels_option = command.add_option(
+        "--channels", record->channels,
+        "Channels to record on each camera: N, N-M or a comma-separated list of them (0-3, 0,2), from 0 to 15, "
+        "none twice; not with --channel. With more than one channel in all, each channel gets files of its own: "
+        "--out and --frame-log PATH become PATH with -ADDRESS-chN inserted before the extension "
+        "(rec.h264 -> rec-10.0.0.5-ch2.h264), /dev/null stays /dev/null, and the summary has a block per "
+        "channel and a total with the longest channel stop. The camera's channel count told to the driver "
+        "(channels= in the --config file) is raised to cover the highest channel");
+  } else {
+    args.keyed["channels"] =
+        command.add_option("--channels", device.video_channels, "Number of video channels")->capture_default_str();
+  }
   args.keyed["inputs"] =
       command.add_option("--inputs", device.digital_inputs, "Number of digital inputs")->capture_default_str();
   args.keyed["outputs"] =
@@ -104,12 +135,54 @@ bool ApplyDeviceArguments(const DeviceArguments& args, tessavirn_host::DeviceCon
   return true;
 }
 
+// The cameras and channels of a recording into its options; false (after saying why) for both
+// --channel and --channels or a malformed channel list. The address of the --config file stands
+// when the command line gives none.
+bool ApplyRecordTargets(const RecordTargets& targets, const CLI::Option* channel_option, std::uint32_t channel,
+                        tessavirn_host::RecordOptions& options) {
+  if (channel_option->count() > 0 && targets.channels_option->count() > 0) {
+    std::fprintf(stderr, "tessavirn: give --channel or --channels, not both\n");
+    return false;
+  }
+  options.channels = {channel};
+  if (targets.channels_option->count() > 0) {
+    std::string error;
+    const auto channels = tessavirn_host::ParseChannelList(targets.channels, error);
+    if (!channels) {
+      std::fprintf(stderr, "tessavirn: --channels: %s\n", error.c_str());
+      return false;
+    }
+    options.channels = *channels;
+    const std::uint32_t highest = *std::max_element(options.channels.begin(), options.channels.end());
+    options.device.video_channels = std::max(options.device.video_channels, static_cast<std::int32_t>(highest) + 1);
+  }
+  options.addresses = targets.addresses.empty() ? std::vector<std::string>{options.device.address} : targets.addresses;
+  return true;
+}
+
 // Set by SIGINT and SIGTERM; the recording and watching loops poll it. The handler resets
-// itself, so a second signal ends the program at once.
+// itself, so a second signal ends the program at once. It also writes a byte to g_stop_pipe, so
+// that a command waiting on the pipe's read end wakes at once, whichever thread took the signal.
 std::atomic<bool> g_stop{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
+int g_stop_pipe[2] = {-1, -1};
 
-extern "C" void OnStopSignal(int) { g_stop.store(true); }
+extern "C" void OnStopSignal(int) {
+  const int saved_errno = errno;
+  g_stop.store(true);
+  if (g_stop_pipe[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_stop_pipe[1], &byte, 1);
+  }
+  errno = saved_errno;
+}
+
+// The read end of the stop pipe, or -1 when it could not be made (the waits then sleep their
+// whole slice).
+int StopDescriptor() {
+  if (g_stop_pipe[0] < 0 && ::pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) g_stop_pipe[0] = g_stop_pipe[1] = -1;
+  return g_stop_pipe[0];
+}
 
 void InstallStopHandlers() {
   struct sigaction action {};
@@ -137,11 +210,15 @@ int main(int argc, char** argv) {
   CLI::App* record = app.add_subcommand(
       "record",
       "Open the driver for a camera, start a channel and write the frames it delivers to a file, with a "
-      "progress line each second and a summary at the end. Custom parameters 1, 2, 6 and 8 default to "
-      "5000, 0, 0 and 0. Exit status: 0 frames recorded, 1 open refused, channel not started or no frame, "
-      "2 bad arguments, 3 driver not loadable");
-  AddDeviceOptions(*record, record_options.device, record_args, record_options.driver_path);
-  record->add_option("--channel", record_options.channel, "Video channel to record, from 0")->capture_default_str();
+      "progress line each second and a summary at the end; --channels and a repeated --address record several "
+      "channels and cameras at once, a file each. Custom parameters 1, 2, 6 and 8 default to "
+      "5000, 0, 0 and 0. Exit status: 0 every channel recorded frames, 1 open refused, a channel not started or "
+      "without frames (named on stderr), 2 bad arguments, 3 driver not loadable");
+  RecordTargets record_targets;
+  std::uint32_t record_channel = 0;
+  AddDeviceOptions(*record, record_options.device, record_args, record_options.driver_path, &record_targets);
+  CLI::Option* channel_option =
+      record->add_option("--channel", record_channel, "Video channel to record, from 0")->capture_default_str();
   record->add_option("--size", size, "Picture size WxH asked of the camera")->capture_default_str();
   record->add_option("--interval", record_options.interval_ms, "Milliseconds between frames asked of the camera")
       ->check(CLI::Range(1, 65535))
@@ -153,12 +230,14 @@ int main(int argc, char** argv) {
                      "Output file (default record.h264 for h264: H.264 Annex B; record.mjpeg for mjpeg: the JPEG "
                      "pictures one after another; record.m4v for mpeg4: elementary stream). Frames are written as "
                      "they arrive, except that the access unit delimiter closing the last H.264 frame is left out: "
-                     "it would begin an empty access unit. Motion-JPEG over HTTP instead of RTSP: --param 6=1");
+                     "it would begin an empty access unit. Motion-JPEG over HTTP instead of RTSP: --param 6=1. Several "
+                     "channels: one file each, named as --channels says");
   record->add_option("--seconds", record_options.seconds, "Seconds to record; 0 records until Ctrl-C or SIGTERM")
       ->capture_default_str();
   record->add_option("--frame-log", record_options.frame_log_path,
                      "Write a line per frame as it arrives: index callback_time_ns length type key timestamp_ms width height "
-                     "(callback time in ns since the epoch; timestamp_ms from the frame's time stamp, - if none)");
+                     "(callback time in ns since the epoch; timestamp_ms from the frame's time stamp, - if none); "
+                     "one log per channel when there are several, named as --channels says");
   record->add_option("--jpeg-dir", record_options.jpeg_dir,
                      "With --stream mjpeg: write each picture to a numbered file DIR/000001.jpg, ... instead of "
                      "the output file (DIR is created)");
@@ -307,7 +386,9 @@ int main(int argc, char** argv) {
     return tessavirn_host::RunProbe(probe_options, stdout, stderr, g_stop);
   }
   if (record->parsed()) {
+    if (!record_targets.addresses.empty()) record_options.device.address = record_targets.addresses.front();
     if (!ApplyDeviceArguments(record_args, record_options.device)) return 2;
+    if (!ApplyRecordTargets(record_targets, channel_option, record_channel, record_options)) return 2;
     const auto picture = tessavirn_host::ParsePictureSize(size);
     if (!picture) {
       std::fprintf(stderr, "tessavirn: --size takes WxH with both from 1 to 65535, not \"%s\"\n", size.c_str());
@@ -315,8 +396,10 @@ int main(int argc, char** argv) {
     }
     record_options.width = picture->first;
     record_options.height = picture->second;
+    // The pipe exists before the handler that writes to it.
+    const int stop_fd = StopDescriptor();
     InstallStopHandlers();
-    return tessavirn_host::RunRecord(record_options, stdout, stderr, g_stop);
+    return tessavirn_host::RunRecord(record_options, stdout, stderr, g_stop, stop_fd);
   }
   if (watch->parsed()) {
     if (!ApplyDeviceArguments(watch_args, watch_options.device)) return 2;
