@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # Sourced by the bench scripts: a scratch folder ($work) and background processes that are all
 # gone on exit, and a camera simulator started and waited for. Expects $build to be set.
+: "${build:?set build before sourcing camsim_run.sh}"
 work=$(mktemp -d)
 camsim_pid=
 bench_pids=()
@@ -9,8 +11,14 @@ bench_cleanup() {
 }
 trap bench_cleanup EXIT
 
-# Remembers a background process for the clean-up.
+# Remembers a background process for the clean-up; bench_untrack forgets one that has been waited
+# for, so that the clean-up never signals a process id reused since.
 bench_track() { bench_pids+=("$1"); }
+bench_untrack() {
+  local kept=() pid
+  for pid in "${bench_pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
+  bench_pids=("${kept[@]}")
+}
 
 # start_camsim ADDRESS WAIT_PORT [camsim options...]: the simulator on port 80 (and 554) of
 # ADDRESS, its output in $work/camsim.out; returns once WAIT_PORT accepts (10 s at most).
@@ -30,4 +38,5 @@ start_camsim() {
 stop_camsim() {
   kill "$camsim_pid" 2>/dev/null || true
   wait "$camsim_pid" 2>/dev/null || true
+  bench_untrack "$camsim_pid"
 }
