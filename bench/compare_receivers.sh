@@ -5,6 +5,7 @@
 #
 # Usage: bench/compare_receivers.sh [--build DIR] [--seconds N | --quick] [--rounds N]
 #                                   [--streams 2m,8m,16m,mjpeg] [--address A] [--no-syscalls]
+#                                   [--keep DIR]
 #   --seconds N   each receiver's run (default 30); --quick is --seconds 10
 #   --streams     H.264 1280x720 at 2, 4, 8 or 16 Mbit/s (camsim --clip), Motion-JPEG 1280x720
 #                 (default 2m,8m,16m,mjpeg)
@@ -12,6 +13,7 @@
 #   --address A   loopback address of the simulator (default 127.0.0.198)
 #   --no-syscalls leave perf out: counting costs the receiver a little for each call (up to a
 #                 few % of its CPU figure here), so this shows the CPU figures undisturbed
+#   --keep DIR    copy every run's logs (receiver output, frames sent and received) into DIR
 # Runs as root, after `make build`: the simulator listens on ports 80 and 554; FFmpeg and GStreamer
 # (and perf) are installed by bench/install-compare-tools.sh when missing, and the 2, 4 and
 # 16 Mbit/s clips are built here. The default, 4 streams x 4 receivers x 3 rounds x 30 s, takes about 26 minutes;
@@ -40,6 +42,7 @@ rounds=3
 streams=2m,8m,16m,mjpeg
 address=127.0.0.198
 count_syscalls=1
+keep=
 warmup_s=3
 tail_s=2
 while [ $# -gt 0 ]; do
@@ -51,6 +54,7 @@ while [ $# -gt 0 ]; do
     --streams) streams=$2; shift 2 ;;
     --address) address=$2; shift 2 ;;
     --no-syscalls) count_syscalls=0; shift ;;
+    --keep) keep=$2; shift 2 ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "compare_receivers: unknown option $1 (--help lists them)" >&2; exit 2 ;;
   esac
@@ -176,16 +180,16 @@ run_one() {
 
   # The window follows the run's first frame out of the simulator.
   local first=
-  for _ in $(seq 100); do
+  for _ in $(seq 200); do
     [ -s "$dir/sent.log" ] && first=$(now) && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.05
   done
   if [ -z "$first" ]; then
     echo "compare_receivers: $receiver ($stream, round $round) never started the stream:" >&2
-    cat "$dir/out" >&2
     end_process "$pid" "$stop_signal"
     stop_camsim
+    cat "$dir/out" "$work/camsim.out" >&2
     return 1
   fi
   local begin end_at
@@ -268,7 +272,7 @@ print_table() {
   echo
   echo "Window $((seconds - warmup_s - tail_s)) s of each $seconds s run, $rounds rounds; system calls by $syscall_method."
   echo
-  awk -v st="$stream" -v rounds="$rounds" '
+  awk -v st="$stream" -v rounds="$rounds" -v receivers="${receivers[*]}" '
     function median(list, n,    a, i, j, t, k) {
       k = 0
       n = split(list, a, " ")
@@ -277,22 +281,26 @@ print_table() {
       for (i = 2; i <= k; ++i) for (j = i; j > 1 && a[j - 1] > a[j]; --j) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
       return k % 2 ? a[(k + 1) / 2] : (a[k / 2] + a[k / 2 + 1]) / 2
     }
+    BEGIN { count = split(receivers, order, " ") }
     $1 == st {
       r = $2
-      if (!(r in seen)) { seen[r] = 1; order[++receivers] = r }
+      seen[r] = 1
       cpu[r] = cpu[r] " " $4; ticks[r] = ticks[r] " " $5; sc[r] = sc[r] " " $6
       hwm[r] = hwm[r] " " $7; th[r] = th[r] " " $8
       if ($9 == "-") nogot[r] = 1; else got[r] += $9
       sent[r] += $10; td[r] = td[r] " " $11
     }
     END {
-      for (i = 1; i <= receivers; ++i) { r = order[i]; m[r] = median(cpu[r]) }
+      for (i = 1; i <= count; ++i) { r = order[i]; if (r in seen) m[r] = median(cpu[r]) }
       print "| receiver | CPU ms/stream-s (median of " rounds ") | ×bare | ×ffmpeg | syscalls/s | peak RSS MiB | threads | frames got/sent |"
       print "| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |"
-      for (i = 1; i <= receivers; ++i) {
+      for (i = 1; i <= count; ++i) {
         r = order[i]
+        if (!(r in seen)) { printf "| %s | no run succeeded | | | | | | |\n", r; continue }
         s = median(sc[r])
-        printf "| %s | %.2f | %s | %s | %s | %.1f | %s | %s/%d |\n", r, m[r],
+        runs = split(cpu[r], c, " ")
+        name = runs < rounds ? sprintf("%s (%d of %d runs)", r, runs, rounds) : r
+        printf "| %s | %.2f | %s | %s | %s | %.1f | %s | %s/%d |\n", name, m[r],
                ("bare" in m && m["bare"] > 0) ? sprintf("%.1f", m[r] / m["bare"]) : "-",
                ("ffmpeg" in m && m["ffmpeg"] > 0) ? sprintf("%.2f", m[r] / m["ffmpeg"]) : "-",
                s == "-" ? "-" : sprintf("%.0f", s), median(hwm[r]) / 1024, median(th[r]),
@@ -300,8 +308,9 @@ print_table() {
       }
       print ""
       print "Raw CPU ms/stream-s by round (schedstat; stat ticks in brackets), TEARDOWN seen:"
-      for (i = 1; i <= receivers; ++i) {
+      for (i = 1; i <= count; ++i) {
         r = order[i]
+        if (!(r in seen)) continue
         n = split(cpu[r], c, " "); split(ticks[r], k, " ")
         line = ""
         for (j = 1; j <= n; ++j) line = line sprintf(" %.2f (%.1f)", c[j], k[j])
@@ -322,3 +331,7 @@ for stream in "${stream_list[@]}"; do
   done
   print_table "$stream"
 done
+if [ -n "$keep" ]; then
+  mkdir -p "$keep"
+  cp -r "$work"/. "$keep"/
+fi
