@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # What receiving one live RTP/UDP stream from the camera simulator costs four receivers, side by
 # side in one run: a bare recvmmsg loop that only counts (tessavirn_bare_receiver, the floor), the
-# reference host recording through the driver (tessavirn record), FFmpeg and GStreamer.
+# reference host recording through the driver (tessavirn record, as bench/measure_stream.sh runs
+# it, to /dev/null), FFmpeg (-c copy -f null) and GStreamer (rtspsrc ! depayloader ! fakesink),
+# the last two over RTP/UDP as well.
 #
 # Usage: bench/compare_receivers.sh [--build DIR] [--seconds N | --quick] [--rounds N]
 #                                   [--streams 2m,8m,16m,mjpeg] [--address A] [--no-syscalls]
@@ -16,8 +18,8 @@
 #   --keep DIR    copy every run's logs (receiver output, frames sent and received) into DIR
 # Runs as root, after `make build`: the simulator listens on ports 80 and 554; FFmpeg and GStreamer
 # (and perf) are installed by bench/install-compare-tools.sh when missing, and the 2, 4 and
-# 16 Mbit/s clips are built here. The default, 4 streams x 4 receivers x 3 rounds x 30 s, takes about 26 minutes;
-# --quick about 10.
+# 16 Mbit/s clips are built here. The default, 4 streams x 4 receivers x 3 rounds x 30 s, takes
+# about 25 minutes (6 for one stream); --quick about 9.
 #
 # Every run gets a simulator of its own (so no session of an earlier run is still sending) that
 # logs each frame it sends. The measuring window starts 3 s after the simulator sent the run's
