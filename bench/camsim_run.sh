@@ -1,5 +1,7 @@
+# shellcheck shell=bash
 # Sourced by the bench scripts: a scratch folder ($work) and background processes that are all
 # gone on exit, and camera simulators started and waited for. Expects $build to be set.
+: "${build:?set build before sourcing camsim_run.sh}"
 work=$(mktemp -d)
 camsim_pid=
 camsim_pids=()
@@ -12,8 +14,14 @@ bench_cleanup() {
 }
 trap bench_cleanup EXIT
 
-# Remembers a background process for the clean-up.
+# Remembers a background process for the clean-up; bench_untrack forgets one that has been waited
+# for, so that the clean-up never signals a process id reused since.
 bench_track() { bench_pids+=("$1"); }
+bench_untrack() {
+  local kept=() pid
+  for pid in "${bench_pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
+  bench_pids=("${kept[@]}")
+}
 
 # launch_camsim ADDRESS OUTPUT [camsim options...]: a simulator on port 80 (and 554) of ADDRESS in
 # the background, its output in OUTPUT; its pid goes to camsim_pid and camsim_pids. Does not wait.
@@ -50,6 +58,9 @@ start_camsim() {
 stop_camsim() {
   local pid
   for pid in "${camsim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${camsim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  for pid in "${camsim_pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+    bench_untrack "$pid"
+  done
   camsim_pids=()
 }
