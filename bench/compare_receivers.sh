@@ -7,7 +7,7 @@
 #
 # Usage: bench/compare_receivers.sh [--build DIR] [--seconds N | --quick] [--rounds N]
 #                                   [--streams 2m,8m,16m,mjpeg] [--address A] [--no-syscalls]
-#                                   [--keep DIR]
+#                                   [--keep DIR] [--before DIR]
 #   --seconds N   each receiver's run (default 30); --quick is --seconds 10
 #   --streams     H.264 1280x720 at 2, 4, 8 or 16 Mbit/s (camsim --clip), Motion-JPEG 1280x720
 #                 (default 2m,8m,16m,mjpeg)
@@ -16,6 +16,9 @@
 #   --no-syscalls leave perf out: counting costs the receiver a little for each call (up to a
 #                 few % of its CPU figure here), so this shows the CPU figures undisturbed
 #   --keep DIR    copy every run's logs (receiver output, frames sent and received) into DIR
+#   --before DIR  also run the tessavirn program of DIR (with the driver library beside it, as an
+#                 earlier build leaves them in its bin folder) as a fifth receiver, "before", right
+#                 after tessavirn in each round: a change measured against what it replaced
 # Runs as root, after `make build`: the simulator listens on ports 80 and 554; FFmpeg and GStreamer
 # (and perf) are installed by bench/install-compare-tools.sh when missing, and the 2, 4 and
 # 16 Mbit/s clips are built here. The default, 4 streams x 4 receivers x 3 rounds x 30 s, takes
@@ -32,7 +35,8 @@
 #     figure measured in the same window); "-" when perf cannot count them;
 #   - peak resident memory (VmHWM) and threads, from /proc/PID/status at the window's end.
 # Frames: what the receiver reports for its whole run (bare loop: marker packets with a new RTP
-# time stamp; tessavirn: lines of its --frame-log; FFmpeg: frame= of -progress; GStreamer reports
+# time stamp; tessavirn: the frames of its summary, so that it writes no per-frame log the others
+# do not; FFmpeg: frame= of -progress; GStreamer reports
 # none, "-") against the pictures the simulator sent in that session, which include any sent
 # between the receiver's last read and its TEARDOWN. The table gives medians over the rounds,
 # frames summed over them; the raw lines after it give every run.
@@ -45,6 +49,7 @@ streams=2m,8m,16m,mjpeg
 address=127.0.0.198
 count_syscalls=1
 keep=
+before=
 warmup_s=3
 tail_s=2
 while [ $# -gt 0 ]; do
@@ -57,6 +62,7 @@ while [ $# -gt 0 ]; do
     --address) address=$2; shift 2 ;;
     --no-syscalls) count_syscalls=0; shift ;;
     --keep) keep=$2; shift 2 ;;
+    --before) before=$(cd "$2" && pwd); shift 2 ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) echo "compare_receivers: unknown option $1 (--help lists them)" >&2; exit 2 ;;
   esac
@@ -164,10 +170,12 @@ run_one() {
   case $receiver in
     bare)
       "$build/bin/tessavirn_bare_receiver" "$address" "$codec" "$seconds" >"$dir/out" 2>&1 & ;;
-    tessavirn)
-      "$build/bin/tessavirn" record --address "$address" --stream "$codec" --param 4=4000 \
+    tessavirn | before)
+      local program=$build/bin/tessavirn
+      [ "$receiver" = before ] && program=$before/tessavirn
+      "$program" record --address "$address" --stream "$codec" --param 3= --param 4=4000 \
         --param 5=16000 --size 1280x720 --interval 40 --quality 100 --seconds "$seconds" --quiet \
-        --out /dev/null --frame-log "$dir/got.log" >"$dir/out" 2>&1 & ;;
+        --out /dev/null >"$dir/out" 2>&1 & ;;
     ffmpeg)
       ffmpeg -nostdin -loglevel error -nostats -progress "$dir/progress" -rtsp_transport udp \
         -i "$url" -t "$seconds" -c copy -f null - >"$dir/out" 2>&1 & ;;
@@ -236,7 +244,7 @@ run_one() {
   local got=- syscalls=-
   case $receiver in
     bare) got=$(sed -n 's/.*frames=\([0-9]*\).*/\1/p' "$dir/out") ;;
-    tessavirn) [ -f "$dir/got.log" ] && got=$(wc -l <"$dir/got.log") ;;
+    tessavirn | before) got=$(awk '$1 == "frames:" { print $2; exit }' "$dir/out") ;;
     ffmpeg) got=$(awk -F= '$1 == "frame" { f = $2 } END { print f == "" ? "-" : f + 0 }' \
       "$dir/progress" 2>/dev/null || echo -) ;;
   esac
@@ -325,6 +333,7 @@ echo "compare_receivers: $(nproc) cores, $seconds s runs, $rounds rounds, stream
   "address $address, system calls by $syscall_method"
 : >"$work/results"
 receivers=(bare tessavirn ffmpeg gst)
+[ -n "$before" ] && receivers=(bare tessavirn before ffmpeg gst)
 for stream in "${stream_list[@]}"; do
   for round in $(seq "$rounds"); do
     for receiver in "${receivers[@]}"; do

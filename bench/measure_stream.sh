@@ -17,7 +17,7 @@ start_camsim "$address" 554 --profile ptz_dome --clip 8m --frame-log "$work/sent
 
 # `times` prints the shell's own, then its children's user and system time.
 (
-  "$build/bin/tessavirn" record --address "$address" --stream h264 --param 4=4000 --param 5=16000 \
+  "$build/bin/tessavirn" record --address "$address" --stream h264 --param 3= --param 4=4000 --param 5=16000 \
     --size 1280x720 --interval 40 --quality 100 --seconds "$seconds" --quiet \
     --out "$work/record.h264" --frame-log "$work/recorded.log" >"$work/record.out" 2>&1
   times >"$work/times"
