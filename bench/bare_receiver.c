@@ -1,9 +1,11 @@
 // The least a receiver of one RTP/UDP stream can do, as a floor to compare real receivers with:
 // RTSP by hand (DESCRIBE, SETUP, PLAY, TEARDOWN), then recvmmsg in batches that only count
 // packets, bytes and marker bits (frames) until the deadline.
-// Usage: tessavirn_bare_receiver ADDRESS STREAM SECONDS [RTSP_PORT]
+// Usage: tessavirn_bare_receiver ADDRESS STREAM SECONDS [RTSP_PORT [MARKER_LOG]]
 //   STREAM: h264, mjpeg or mpeg4 (rtsp://ADDRESS:PORT/VideoInput/1/STREAM/1). Prints one line:
 //   bare_receiver: packets=N bytes=N frames=N seconds=S
+//   MARKER_LOG: a file that gets "rtp_time realtime_ns" for every marker packet as it is taken
+//   from the socket, the floor of the delay from a camera's marker packet to a receiver.
 #define _GNU_SOURCE
 #include <arpa/inet.h>
 #include <errno.h>
@@ -114,12 +116,14 @@ static int BindPair(int* rtp, int* rtcp) {
 }
 
 int main(int argc, char** argv) {
-  if (argc < 4 || argc > 5 || atof(argv[3]) <= 0) {
-    fprintf(stderr, "usage: %s ADDRESS STREAM SECONDS [RTSP_PORT]\n", argv[0]);
+  if (argc < 4 || argc > 6 || atof(argv[3]) <= 0) {
+    fprintf(stderr, "usage: %s ADDRESS STREAM SECONDS [RTSP_PORT [MARKER_LOG]]\n", argv[0]);
     return 2;
   }
   const double seconds = atof(argv[3]);
-  const int rtsp_port = argc == 5 ? atoi(argv[4]) : 554;
+  const int rtsp_port = argc >= 5 ? atoi(argv[4]) : 554;
+  FILE* marker_log = NULL;
+  if (argc == 6 && (marker_log = fopen(argv[5], "w")) == NULL) return Fail("cannot write MARKER_LOG");
   char url[256];
   char track[400];
   char extra[256];
@@ -190,6 +194,8 @@ int main(int argc, char** argv) {
     }
     const int got = recvmmsg(rtp, messages, kBatch, MSG_WAITFORONE, NULL);
     if (got < 0 && errno != EAGAIN && errno != EINTR) return Fail("recvmmsg failed");
+    struct timespec taken;
+    if (marker_log != NULL) clock_gettime(CLOCK_REALTIME, &taken);
     for (int i = 0; i < got; ++i) {
       ++packets;
       bytes += messages[i].msg_len;
@@ -201,11 +207,15 @@ int main(int argc, char** argv) {
                             (uint32_t)header[6] << 8 | header[7];
       if (frames == 0 || time != frame_time) ++frames;
       frame_time = time;
+      if (marker_log != NULL) {
+        fprintf(marker_log, "%u %lld\n", time, (long long)taken.tv_sec * 1000000000LL + taken.tv_nsec);
+      }
     }
   }
   const double elapsed = Now() - start;
   if (Exchange("TEARDOWN", url, "") != 200) fprintf(stderr, "bare_receiver: TEARDOWN failed\n");
   close(rtsp_fd);
+  if (marker_log != NULL) fclose(marker_log);
   close(rtp);
   close(rtcp);
   printf("bare_receiver: packets=%llu bytes=%llu frames=%llu seconds=%.3f\n", packets, bytes, frames,

@@ -256,25 +256,31 @@ void CUDPPort::ReceiveLoop(int fd) {
   mmsghdr messages[kBatchSize];
   iovec pieces[kBatchSize];
   sockaddr_in senders[kBatchSize];
-  for (std::size_t i = 0; i < kBatchSize; ++i) pieces[i] = {buffers.Slot(i), kMaxDatagramSize};
+  for (std::size_t i = 0; i < kBatchSize; ++i) {
+    pieces[i] = {buffers.Slot(i), kMaxDatagramSize};
+    messages[i] = {};
+    messages[i].msg_hdr.msg_name = &senders[i];
+    messages[i].msg_hdr.msg_iov = &pieces[i];
+    messages[i].msg_hdr.msg_iovlen = 1;
+  }
 
   long applied_wait = -1;
+  std::size_t filled = kBatchSize;  // headers the last receive wrote into
   while (running_.load()) {
     const long wait = wait_seconds_.load() * kMicrosecondsPerSecond + wait_microseconds_.load();
     if (wait != applied_wait) {
       ApplyWaitTime(fd, wait);
       applied_wait = wait;
     }
-    for (std::size_t i = 0; i < kBatchSize; ++i) {
-      messages[i] = {};
-      messages[i].msg_hdr.msg_name = &senders[i];
+    // The receive writes the sender's length and the flags of each datagram it took.
+    for (std::size_t i = 0; i < filled; ++i) {
       messages[i].msg_hdr.msg_namelen = sizeof senders[i];
-      messages[i].msg_hdr.msg_iov = &pieces[i];
-      messages[i].msg_hdr.msg_iovlen = 1;
+      messages[i].msg_hdr.msg_flags = 0;
     }
     // Blocks (up to the wait time) for the first datagram only, then takes what is queued.
     const int received = ::recvmmsg(fd, messages, kBatchSize, MSG_WAITFORONE, nullptr);
     if (!running_.load()) return;
+    filled = received > 0 ? static_cast<std::size_t>(received) : 0;
     if (received < 0) {
       const int error = errno;
       if (error == EAGAIN || error == EWOULDBLOCK) {
