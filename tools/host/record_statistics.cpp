@@ -1,8 +1,8 @@
 #include "record_statistics.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
-#include <ctime>
 #include <vector>
 
 namespace tessavirn_host {
@@ -12,17 +12,13 @@ std::optional<std::int64_t> SystemTimeToEpochMs(const kalmora::ipcapture::System
       utc.minute > 59 || utc.second > 59 || utc.milliseconds > 999) {
     return std::nullopt;
   }
-  std::tm tm{};
-  tm.tm_year = utc.year - 1900;
-  tm.tm_mon = utc.month - 1;
-  tm.tm_mday = utc.day;
-  tm.tm_hour = utc.hour;
-  tm.tm_min = utc.minute;
-  tm.tm_sec = utc.second;
-  const std::time_t seconds = ::timegm(&tm);
-  // timegm normalises the record: a day past the month's end (31 April) moves the month.
-  if (tm.tm_mon != utc.month - 1 || tm.tm_mday != utc.day) return std::nullopt;
-  return static_cast<std::int64_t>(seconds) * 1000 + utc.milliseconds;
+  // Calendar arithmetic, not timegm: it is called for every frame, and timegm searches.
+  const std::chrono::year_month_day date{std::chrono::year{utc.year}, std::chrono::month{utc.month},
+                                         std::chrono::day{utc.day}};
+  if (!date.ok()) return std::nullopt;  // a day past the month's end (31 April)
+  const std::int64_t days = std::chrono::sys_days{date}.time_since_epoch().count();
+  const std::int64_t seconds = ((days * 24 + utc.hour) * 60 + utc.minute) * 60 + utc.second;
+  return seconds * 1000 + utc.milliseconds;
 }
 
 SpacingStats AnalyzeSpacing(std::span<const std::int64_t> timestamps_ms) {
