@@ -8,17 +8,4 @@ set -euo pipefail
 
 packages=(ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good linux-perf)
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-compare-tools: missing packages: ${missing[*]}; run this script as root" >&2
-  exit 1
-fi
-echo "install-compare-tools: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+exec bash "$(dirname "$0")/../scripts/install-packages.sh" install-compare-tools "${packages[@]}"
