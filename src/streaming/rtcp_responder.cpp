@@ -86,10 +86,7 @@ bool CRTCPResponder::Start(std::uint16_t port) {
   Join();
 
   port_.store(port);
-  {
-    std::lock_guard<std::mutex> stop_lock(stop_mutex_);
-    stop_ = false;
-  }
+  stop_.store(false);
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   std::uint32_t ssrc = 0;
   for (int i = 0; i < 4; ++i) ssrc = (ssrc << 8) | static_cast<std::uint32_t>(std::rand() & 0xFF);
@@ -114,8 +111,8 @@ bool CRTCPResponder::Start(std::uint16_t port) {
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      !SetSize(fd, SO_RCVBUF, kSocketBufferSize) || !SetTimeout(fd, SO_RCVTIMEO, kReceiveTimeoutMs) ||
-      !SetSize(fd, SO_SNDBUF, kSocketBufferSize) || !SetTimeout(fd, SO_SNDTIMEO, kSendTimeoutMs)) {
+      !SetSize(fd, SO_RCVBUF, kSocketBufferSize) || !SetTimeout(fd, SO_RCVTIMEO, kSocketTimeoutMs) ||
+      !SetSize(fd, SO_SNDBUF, kSocketBufferSize) || !SetTimeout(fd, SO_SNDTIMEO, kSocketTimeoutMs)) {
     ::close(fd);
     return false;
   }
@@ -143,17 +140,13 @@ bool CRTCPResponder::Start(std::uint16_t port) {
 }
 
 void CRTCPResponder::RequestStop() {
-  {
-    std::lock_guard<std::mutex> lock(stop_mutex_);
-    stop_ = true;
-  }
+  stop_.store(true);
   std::lock_guard<std::mutex> lock(socket_mutex_);
   if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
 }
 
 bool CRTCPResponder::StopRequested() const {
-  std::lock_guard<std::mutex> lock(stop_mutex_);
-  return stop_;
+  return stop_.load();
 }
 
 bool CRTCPResponder::WaitForEnd() {

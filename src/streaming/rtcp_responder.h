@@ -34,10 +34,7 @@ class CRTCPResponder {
   // A packet this short is no RTCP packet worth an answer.
   static constexpr std::size_t kMaxIgnoredSize = 10;
   static constexpr int kMinReplyIntervalMs = 500;
-  // A stop wakes the thread at once (its socket is shut down); the receive time-out only bounds a
-  // wait that nothing ends, so the idle thread wakes once per interval, not more often.
-  static constexpr int kReceiveTimeoutMs = 5000;
-  static constexpr int kSendTimeoutMs = 500;
+  static constexpr int kSocketTimeoutMs = 500;
   // How long WaitForEnd lets a responder that was not told to stop run on by itself.
   static constexpr int kUnrequestedEndWaitMs = 10000;
 
@@ -81,8 +78,8 @@ class CRTCPResponder {
   bool StopRequested() const;
   void Join();
 
-  mutable std::mutex stop_mutex_;
-  bool stop_ = false;  // guarded by stop_mutex_
+  // Read by the responder thread at every packet and time-out, so without a lock.
+  std::atomic<bool> stop_{false};
   std::atomic<bool> running_{false};
   mutable std::mutex end_mutex_;
   std::condition_variable ended_;  // running_ cleared, under end_mutex_
