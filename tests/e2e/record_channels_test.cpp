@@ -36,62 +36,26 @@ std::map<std::string, std::size_t> PicturesPerSession(const std::string& sent_lo
   return pictures;
 }
 
-struct LoggedFrame {
-  std::size_t length = 0;
-  bool key = false;
-};
-
-std::vector<LoggedFrame> ReadFrameLog(const std::string& path) {
-  std::vector<LoggedFrame> frames;
+// The lengths of a frame log's frames.
+std::vector<std::size_t> FrameLengths(const std::string& path) {
+  std::vector<std::size_t> lengths;
   std::istringstream in(ReadText(path));
   for (std::string line; std::getline(in, line);) {
     std::istringstream fields(line);
     long long index = 0, ns = 0;
-    std::string type;
-    int key = 0;
-    LoggedFrame f;
-    if (fields >> index >> ns >> f.length >> type >> key) {
-      f.key = key != 0;
-      frames.push_back(f);
-    }
+    std::size_t length = 0;
+    if (fields >> index >> ns >> length) lengths.push_back(length);
   }
-  return frames;
+  return lengths;
 }
 
-// The recording of one channel is whole: the file cut along its frame log's lengths gives access
-// units that each end with the delimiter (but the last, left out), key frames that begin with
-// their parameter sets, and nothing left over; FFmpeg decodes nearly every frame. Returns the
-// number of frames.
+// The recording of one channel is whole: its frames byte for byte (less the last delimiter,
+// which is left out), and FFmpeg decodes nearly every one. Returns the number of frames.
 std::size_t CheckChannelFile(const std::string& video, const std::string& frame_log, const std::string& name) {
-  const auto frames = ReadFrameLog(frame_log);
-  const std::string stream = ReadText(video);
-  const std::string delimiter("\0\0\1\x09\x30", 5);
-  std::size_t at = 0;
-  std::size_t keys = 0;
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    const bool last = i + 1 == frames.size();
-    const std::size_t in_file = last ? frames[i].length - delimiter.size() : frames[i].length;
-    if (at + in_file > stream.size()) {
-      ADD_FAILURE() << name << ": frame " << i << " runs past the end of " << video;
-      return frames.size();
-    }
-    const std::string frame = stream.substr(at, in_file);
-    at += in_file;
-    if (frame.size() <= delimiter.size()) {
-      ADD_FAILURE() << name << ": frame " << i << " is only " << frame.size() << " bytes";
-      continue;
-    }
-    if (!last) {
-      EXPECT_EQ(frame.substr(frame.size() - delimiter.size()), delimiter) << name << " frame " << i;
-    }
-    if (frames[i].key) {
-      ++keys;
-      const std::size_t nal = frame.compare(0, 4, std::string("\0\0\0\1", 4)) == 0 ? 4 : 3;
-      EXPECT_EQ(static_cast<unsigned char>(frame[nal]) & 0x1F, 7) << name << " key frame " << i;
-    }
-  }
-  EXPECT_EQ(at, stream.size()) << name;
-  EXPECT_GE(keys, 2u) << name;
+  const auto frames = FrameLengths(frame_log);
+  std::size_t logged = 0;
+  for (const std::size_t length : frames) logged += length;
+  EXPECT_EQ(logged, ReadText(video).size() + (frames.empty() ? 0 : 5)) << name;
   const auto check = RunCommand(std::string(RECORD_CHECK_SCRIPT) + " " + video + " " +
                                 std::to_string(frames.size() * 99 / 100));
   EXPECT_EQ(check.exit_code, 0) << name << ": " << check.output;
@@ -161,6 +125,9 @@ TEST_F(RecordChannels, TwoInputsOfTheEncoderEachRecordTheirOwnSession) {
   }
   EXPECT_TRUE(Has(record.output, "total:\n  channels:           2, 2 with frames\n  frames:             " +
                                      std::to_string(total) + " ("))
+      << record.output;
+  // The recorder's own check of every frame's structure found nothing.
+  EXPECT_NE(record.output.find("damaged frames:     0\n", record.output.find("total:")), std::string::npos)
       << record.output;
   EXPECT_TRUE(Has(record.output, "  longest stop:       ")) << record.output;
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/rec.h264"));

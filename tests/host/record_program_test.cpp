@@ -308,9 +308,6 @@ TEST_F(RecordProgram, MalformedChannelListsAndCamerasAreExitStatusTwo) {
   const Row rows[] = {
       {{"--channel", "1", "--channels", "0-1"}, "give --channel or --channels, not both"},
       {{"--channels", "3-1"}, "--channels: the range \"3-1\" runs backwards"},
-      {{"--channels", "0,0"}, "--channels: channel 0 is listed twice"},
-      {{"--channels", "16"}, "--channels: channels go from 0 to 15"},
-      {{"--channels", "1,,2"}, "--channels: \"\" is not a channel"},
       {{"--address", "127.0.0.154"}, "--address 127.0.0.154 is given twice"},
   };
   for (const Row& row : rows) {
