@@ -542,6 +542,19 @@
 
   let lastSeq = -1;
   let checkRestart = false;  // set on each new event connection
+  // The log follows its newest line until the reader scrolls up, and again once back at the end.
+  let logPinned = true;
+
+  function setUpLog() {
+    const list = $('log');
+    list.addEventListener('scroll', () => {
+      logPinned = list.scrollHeight - list.scrollTop - list.clientHeight < 24;
+    });
+    // Lines rewrap when the window changes width; stay at the end if the reader was there.
+    new ResizeObserver(() => {
+      if (logPinned) list.scrollTop = list.scrollHeight;
+    }).observe(list);
+  }
 
   function appendLog(entry) {
     if (!entry || typeof entry.seq !== 'number') return;
@@ -561,7 +574,6 @@
     }
     if (entry.seq <= lastSeq) return;
     lastSeq = entry.seq;
-    const atBottom = list.scrollHeight - list.scrollTop - list.clientHeight < 24;
     const level = typeof entry.level === 'string' ? entry.level.replace(/[^a-z0-9-]/gi, '') : 'info';
     const li = document.createElement('li');
     li.className = 'level-' + (level || 'info');
@@ -576,7 +588,7 @@
     li.append(tag, text);
     list.appendChild(li);
     while (list.children.length > LOG_LIMIT) list.firstElementChild.remove();
-    if (atBottom) list.scrollTop = list.scrollHeight;
+    if (logPinned) list.scrollTop = list.scrollHeight;
   }
 
   // ---- Events --------------------------------------------------------------------------------
@@ -626,6 +638,7 @@
   function start() {
     $('message-close').addEventListener('click', hideMessage);
     setUpPtz();
+    setUpLog();
     connectEvents();
     // The event stream sends the status on connect too; this fills the page should it be slow.
     api('/api/status').then(applyStatus, (e) => showError('Status', e));
