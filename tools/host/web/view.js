@@ -98,6 +98,9 @@
     const tile = document.createElement('figure');
     tile.className = 'tile';
     tile.id = 'channel-' + n;
+    // The picture keeps the camera's shape within the height left for it, centred on a dark screen.
+    const screen = document.createElement('div');
+    screen.className = 'screen';
     const frame = document.createElement('div');
     frame.className = 'picture';
     const img = document.createElement('img');
@@ -105,6 +108,7 @@
     img.alt = 'Channel ' + n;
     img.decoding = 'async';
     frame.appendChild(img);
+    screen.appendChild(frame);
     const caption = document.createElement('figcaption');
     const title = document.createElement('span');
     title.className = 'tile-title';
@@ -122,9 +126,9 @@
     size.id = 'size-' + n;
     figures.append(fps, kbps, size);
     caption.append(title, state, figures);
-    tile.append(frame, caption);
+    tile.append(screen, caption);
 
-    const entry = { n, tile, img, state, fps, kbps, size, live: false, lastState: '', retry: 0 };
+    const entry = { n, tile, frame, img, state, fps, kbps, size, live: false, lastState: '', retry: 0 };
     img.addEventListener('load', () => {
       tile.classList.remove('no-picture');
     });
@@ -211,7 +215,12 @@
     entry.tile.dataset.state = state;
     entry.fps.textContent = formatNumber(c.fps, 1) + ' fps';
     entry.kbps.textContent = formatNumber(c.kbps, 0) + ' kbit/s';
-    entry.size.textContent = c.width > 0 && c.height > 0 ? c.width + '×' + c.height : '–×–';
+    if (c.width > 0 && c.height > 0) {
+      entry.size.textContent = c.width + '×' + c.height;
+      entry.frame.style.aspectRatio = c.width + ' / ' + c.height;
+    } else {
+      entry.size.textContent = '–×–';
+    }
     // The server ends a live picture when the channel stops; take it up again when the
     // channel streams once more.
     if (entry.live && state === 'streaming' &&
