@@ -8,7 +8,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libpugixml-dev libcli11-dev libmicrohttpd-dev
-  libjpeg62-turbo-dev ffmpeg curl
+  libjpeg62-turbo-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg curl
 )
 
 exec bash "$(dirname "$0")/install-packages.sh" install-deps "${packages[@]}"
