@@ -9,6 +9,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libpugixml-dev libcli11-dev libmicrohttpd-dev
   libjpeg62-turbo-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg curl
+  nlohmann-json3-dev
+  # The browser test of tessavirn view.
+  chromium chromium-driver python3-selenium
 )
 
 exec bash "$(dirname "$0")/install-packages.sh" install-deps "${packages[@]}"
