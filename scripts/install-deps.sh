@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package Tessavirn needs to build, test, fuzz and run its demo (the browser
-# test of the view page drives Debian's chromium through chromium-driver and python3-selenium).
+# Installs every Debian package Tessavirn needs to build, test, fuzz and run its demo.
 # Run as root. Idempotent: prints nothing and touches nothing when all is present.
 set -euo pipefail
 
@@ -9,7 +8,9 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libpugixml-dev libcli11-dev libmicrohttpd-dev
-  libjpeg62-turbo-dev ffmpeg curl
+  libjpeg62-turbo-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg curl
+  nlohmann-json3-dev
+  # The browser test of tessavirn view.
   chromium chromium-driver python3-selenium
 )
 

@@ -14,6 +14,7 @@
 #include "driver_session.h"
 #include "host/ptz.h"
 #include "ptz/ptz_capabilities.h"
+#include "ptz_words.h"
 #include "record_options.h"
 
 namespace tessavirn_host {
@@ -35,44 +36,18 @@ constexpr std::string_view kCommandFailurePrefixes[] = {
     "kalmora::COrvanePTZComm::HandleWorkItem: ",
 };
 
-constexpr struct {
-  const char* word;
-  int direction;
-} kDirections[] = {
-    {"left", 0},   {"right", 1},  {"up", 2},       {"down", 3},
-    {"upleft", 4}, {"upright", 5}, {"downleft", 6}, {"downright", 7},
-};
-
-// The start call of zoom, focus and iris by their word.
-struct LensMotion {
-  PtzCommand::Kind kind;
-  const char* word;
-  const char* call;
-  int (kalmora::IIPPTZApi::*start)(int);
-};
-constexpr LensMotion kLensMotions[] = {
-    {PtzCommand::kZoom, "in", "StartZoomPlus", &kalmora::IIPPTZApi::StartZoomPlus},
-    {PtzCommand::kZoom, "out", "StartZoomMinus", &kalmora::IIPPTZApi::StartZoomMinus},
-    {PtzCommand::kFocus, "near", "StartFocusMinus", &kalmora::IIPPTZApi::StartFocusMinus},
-    {PtzCommand::kFocus, "far", "StartFocusPlus", &kalmora::IIPPTZApi::StartFocusPlus},
-    {PtzCommand::kIris, "open", "StartIrisPlus", &kalmora::IIPPTZApi::StartIrisPlus},
-    {PtzCommand::kIris, "close", "StartIrisMinus", &kalmora::IIPPTZApi::StartIrisMinus},
-};
-
-// The direction of a move word, or -1.
-int MoveDirection(const std::string& word) {
-  for (const auto& d : kDirections) {
-    if (word == d.word) return d.direction;
+// The kind word of a motion command.
+const char* MotionKind(PtzCommand::Kind kind) {
+  switch (kind) {
+    case PtzCommand::kMove: return "move";
+    case PtzCommand::kZoom: return "zoom";
+    case PtzCommand::kFocus: return "focus";
+    case PtzCommand::kIris: return "iris";
+    default: return "";
   }
-  return -1;
 }
 
-const LensMotion* FindLensMotion(const PtzCommand& command) {
-  for (const auto& m : kLensMotions) {
-    if (command.kind == m.kind && command.word == m.word) return &m;
-  }
-  return nullptr;
-}
+const PtzMotion* FindMotion(const PtzCommand& command) { return FindPtzMotion(MotionKind(command.kind), command.word); }
 
 void PrintLine(std::FILE* out, const std::string& line) {
   std::fprintf(out, "%s\n", line.c_str());
@@ -82,20 +57,6 @@ void PrintLine(std::FILE* out, const std::string& line) {
 void Complain(std::FILE* out, std::FILE* err, const std::string& text) {
   std::fflush(out);
   std::fprintf(err, "tessavirn: %s\n", text.c_str());
-}
-
-std::string StatusText(int status) {
-  const char* meaning = "unknown status";
-  switch (status) {
-    case 1: meaning = "done"; break;
-    case -1: meaning = "failed"; break;
-    case -3: meaning = "no capability record"; break;
-    case -18: meaning = "not queued / not available"; break;
-    case -23: meaning = "no such preset or camera refused the recall"; break;
-    case -26: meaning = "preset list full"; break;
-    default: break;
-  }
-  return "status " + std::to_string(status) + " (" + meaning + ")";
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -123,11 +84,7 @@ std::string DescribeArgumentProblem(const PtzOptions& options) {
   const bool motion = command.kind == PtzCommand::kMove || command.kind == PtzCommand::kZoom ||
                       command.kind == PtzCommand::kFocus || command.kind == PtzCommand::kIris;
   if (motion) {
-    if (command.kind == PtzCommand::kMove ? MoveDirection(command.word) < 0 : FindLensMotion(command) == nullptr) {
-      return "unknown word " + Quoted(command.word) +
-             " (move: left, right, up, down, upleft, upright, downleft, downright; zoom: in, out; focus: near, far; "
-             "iris: open, close)";
-    }
+    if (FindMotion(command) == nullptr) return "unknown word " + Quoted(command.word) + " (" + PtzMotionWords() + ")";
     const auto speed = ParseDecimal(command.speed);
     if (!speed || *speed < INT_MIN || *speed > INT_MAX) {
       return "SPEED must be a decimal integer (the driver uses 1 to 16), not " + Quoted(command.speed);
@@ -194,9 +151,9 @@ struct PtzSession {
   // Prints the call's status; true when it is 1.
   bool Report(const std::string& call, int status) {
     logs.PrintNew();
-    PrintLine(out, call + ": " + StatusText(status));
+    PrintLine(out, call + ": " + PtzStatusText(status));
     if (status == 1) return true;
-    Complain(out, err, "the PTZ control refused " + call + ": " + StatusText(status));
+    Complain(out, err, "the PTZ control refused " + call + ": " + PtzStatusText(status));
     return false;
   }
 
@@ -237,18 +194,8 @@ int RunMotion(const PtzOptions& options, PtzSession& driver, kalmora::IIPPTZApiE
   const PtzCommand& command = options.command;
   const int speed = static_cast<int>(*ParseDecimal(command.speed));
   const std::size_t mark = driver.session.sink().Count();
-  std::string call;
-  int status = 0;
-  if (command.kind == PtzCommand::kMove) {
-    const int direction = MoveDirection(command.word);
-    call = "StartMove(" + std::to_string(direction) + ", " + std::to_string(speed) + ")";
-    status = control.StartMove(direction, speed);
-  } else {
-    const LensMotion& motion = *FindLensMotion(command);
-    call = std::string(motion.call) + "(" + std::to_string(speed) + ")";
-    status = (control.*motion.start)(speed);
-  }
-  if (!driver.Report(call, status)) return 1;
+  const PtzMotion& motion = *FindMotion(command);
+  if (!driver.Report(PtzCallText(motion, speed), StartPtzMotion(control, motion, speed))) return 1;
   std::size_t queued = 1;
   if (options.stop_after_ms != 0) {
     driver.Hold(mark, SIZE_MAX, options.stop_after_ms);

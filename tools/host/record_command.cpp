@@ -1,6 +1,5 @@
 #include "record_command.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,12 +9,12 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "driver_session.h"
 #include "host/types.h"
 #include "reachability.h"
+#include "stop_wait.h"
 #include "record_report.h"
 #include "recording_consumer.h"
 
@@ -70,25 +69,6 @@ void ReportFinding(RecordConsole& console, std::FILE* err, const ReachabilityFin
 
 double SecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
-}
-
-// Sleeps until when, or until stop_fd turns readable (a stop was asked for) when there is one.
-void SleepUntil(Clock::time_point when, int stop_fd) {
-  if (stop_fd < 0) {
-    std::this_thread::sleep_until(when);
-    return;
-  }
-  while (true) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
-    if (left <= 0) return;
-    pollfd watched{stop_fd, POLLIN, 0};
-    const int ready = ::poll(&watched, 1, static_cast<int>(std::min<long long>(left, 60'000)));
-    if (ready > 0) return;
-    if (ready < 0 && errno != EINTR) {
-      std::this_thread::sleep_until(when);
-      return;
-    }
-  }
 }
 
 // One channel of one camera and what it records into. The consumer outlives the driver

@@ -21,6 +21,7 @@
 #include "probe_command.h"
 #include "ptz_command.h"
 #include "record_command.h"
+#include "view_command.h"
 
 namespace {
 
@@ -34,9 +35,10 @@ struct DeviceArguments {
   CLI::Option* password = nullptr;
 };
 
-// What the record command takes beyond one camera's options: --address may be repeated, and
-// --channels is its channel list instead of the camera's channel count.
+// What the record and view commands take beyond one camera's options: --channels is a channel
+// list instead of the camera's channel count, and for record --address may be repeated.
 struct RecordTargets {
+  bool several_addresses = true;
   std::vector<std::string> addresses;
   std::string channels;
   CLI::Option* channels_option = nullptr;
@@ -49,7 +51,7 @@ void AddDeviceOptions(CLI::App& command, tessavirn_host::DeviceConfig& device, D
   command.add_option("--config", args.config_path,
                      "Camera settings file as probe --save writes it (key=value lines: address, port, user, stream, "
                      "channels, inputs, outputs, model, param.N); options given here take precedence");
-  if (record != nullptr) {
+  if (record != nullptr && record->several_addresses) {
     args.keyed["address"] = command.add_option(
         "--address", record->addresses,
         "Camera host name or IP address (required unless the --config file has it); repeat it to record "
@@ -69,12 +71,15 @@ void AddDeviceOptions(CLI::App& command, tessavirn_host::DeviceConfig& device, D
   if (record != nullptr) {
     record->channels_option = command.add_option(
         "--channels", record->channels,
-        "Channels to record on each camera: N, N-M or a comma-separated list of them (0-3, 0,2), from 0 to 15, "
-        "none twice; not with --channel. With more than one channel in all, each channel gets files of its own: "
-        "--out and --frame-log PATH become PATH with -ADDRESS-chN inserted before the extension "
-        "(rec.h264 -> rec-10.0.0.5-ch2.h264), /dev/null stays /dev/null, and the summary has a block per "
-        "channel and a total with the longest channel stop. The camera's channel count told to the driver "
-        "(channels= in the --config file) is raised to cover the highest channel");
+        record->several_addresses
+            ? "Channels to record on each camera: N, N-M or a comma-separated list of them (0-3, 0,2), from 0 to 15, "
+              "none twice; not with --channel. With more than one channel in all, each channel gets files of its "
+              "own: --out and --frame-log PATH become PATH with -ADDRESS-chN inserted before the extension "
+              "(rec.h264 -> rec-10.0.0.5-ch2.h264), /dev/null stays /dev/null, and the summary has a block per "
+              "channel and a total with the longest channel stop. The camera's channel count told to the driver "
+              "(channels= in the --config file) is raised to cover the highest channel"
+            : "Channels to show: N, N-M or a comma-separated list of them (0-3, 0,2), from 0 to 15, none twice. "
+              "The camera's channel count told to the driver is raised to cover the highest channel");
   } else {
     args.keyed["channels"] =
         command.add_option("--channels", device.video_channels, "Number of video channels")->capture_default_str();
@@ -86,6 +91,51 @@ void AddDeviceOptions(CLI::App& command, tessavirn_host::DeviceConfig& device, D
   command.add_option("--param", args.params,
                      "Custom parameter N=TEXT (repeatable). Required by the driver: 1 network timeout in ms, "
                      "2 video standard (0 PAL, 1 NTSC), 6 MJPEG over HTTP (1) or RTSP (0), 8 number of PTZ channels");
+}
+
+// What record and view ask of the camera for each channel.
+struct PictureArguments {
+  std::string size = "640x480";
+  std::uint16_t interval_ms = 40;
+  std::uint16_t quality = 60;
+};
+
+void AddPictureOptions(CLI::App& command, PictureArguments& picture) {
+  command.add_option("--size", picture.size, "Picture size WxH asked of the camera")->capture_default_str();
+  command.add_option("--interval", picture.interval_ms, "Milliseconds between frames asked of the camera")
+      ->check(CLI::Range(1, 65535))
+      ->capture_default_str();
+  command.add_option("--quality", picture.quality, "Picture quality asked of the camera, 0 to 100")
+      ->check(CLI::Range(0, 100))
+      ->capture_default_str();
+}
+
+// The picture size into width and height; false (after saying why) when malformed.
+bool ApplyPictureSize(const PictureArguments& picture, std::uint16_t& width, std::uint16_t& height) {
+  const auto size = tessavirn_host::ParsePictureSize(picture.size);
+  if (!size) {
+    std::fprintf(stderr, "tessavirn: --size takes WxH with both from 1 to 65535, not \"%s\"\n", picture.size.c_str());
+    return false;
+  }
+  width = size->first;
+  height = size->second;
+  return true;
+}
+
+// A channel list into channels, raising the camera's channel count to cover it; false (after
+// saying why) when malformed.
+bool ApplyChannelList(const std::string& text, std::vector<std::uint32_t>& channels,
+                      tessavirn_host::DeviceConfig& device) {
+  std::string error;
+  const auto parsed = tessavirn_host::ParseChannelList(text, error);
+  if (!parsed) {
+    std::fprintf(stderr, "tessavirn: --channels: %s\n", error.c_str());
+    return false;
+  }
+  channels = *parsed;
+  const std::uint32_t highest = *std::max_element(channels.begin(), channels.end());
+  device.video_channels = std::max(device.video_channels, static_cast<std::int32_t>(highest) + 1);
+  return true;
 }
 
 // The password of --password, else of TESSAVIRN_PASSWORD.
@@ -145,16 +195,8 @@ bool ApplyRecordTargets(const RecordTargets& targets, const CLI::Option* channel
     return false;
   }
   options.channels = {channel};
-  if (targets.channels_option->count() > 0) {
-    std::string error;
-    const auto channels = tessavirn_host::ParseChannelList(targets.channels, error);
-    if (!channels) {
-      std::fprintf(stderr, "tessavirn: --channels: %s\n", error.c_str());
-      return false;
-    }
-    options.channels = *channels;
-    const std::uint32_t highest = *std::max_element(options.channels.begin(), options.channels.end());
-    options.device.video_channels = std::max(options.device.video_channels, static_cast<std::int32_t>(highest) + 1);
+  if (targets.channels_option->count() > 0 && !ApplyChannelList(targets.channels, options.channels, options.device)) {
+    return false;
   }
   options.addresses = targets.addresses.empty() ? std::vector<std::string>{options.device.address} : targets.addresses;
   return true;
@@ -206,7 +248,7 @@ int main(int argc, char** argv) {
 
   tessavirn_host::RecordOptions record_options;
   DeviceArguments record_args;
-  std::string size = "640x480";
+  PictureArguments record_picture;
   CLI::App* record = app.add_subcommand(
       "record",
       "Open the driver for a camera, start a channel and write the frames it delivers to a file, with a "
@@ -219,13 +261,7 @@ int main(int argc, char** argv) {
   AddDeviceOptions(*record, record_options.device, record_args, record_options.driver_path, &record_targets);
   CLI::Option* channel_option =
       record->add_option("--channel", record_channel, "Video channel to record, from 0")->capture_default_str();
-  record->add_option("--size", size, "Picture size WxH asked of the camera")->capture_default_str();
-  record->add_option("--interval", record_options.interval_ms, "Milliseconds between frames asked of the camera")
-      ->check(CLI::Range(1, 65535))
-      ->capture_default_str();
-  record->add_option("--quality", record_options.quality, "Picture quality asked of the camera, 0 to 100")
-      ->check(CLI::Range(0, 100))
-      ->capture_default_str();
+  AddPictureOptions(*record, record_picture);
   record->add_option("--out", record_options.out_path,
                      "Output file (default record.h264 for h264: H.264 Annex B; record.mjpeg for mjpeg: the JPEG "
                      "pictures one after another; record.m4v for mpeg4: elementary stream). Frames are written as "
@@ -369,6 +405,29 @@ int main(int argc, char** argv) {
   ptz_leaf(*preset, "list", "Print POSITION<TAB>SLOT<TAB>NAME for each preset, SLOT the camera slot it is stored in",
            Ptz::kPresetList);
 
+  tessavirn_host::ViewOptions view_options;
+  DeviceArguments view_args;
+  RecordTargets view_targets;
+  view_targets.several_addresses = false;
+  PictureArguments view_picture;
+  CLI::App* view = app.add_subcommand(
+      "view",
+      "Open the driver for a camera as a recorder does and serve a page on which a browser shows every channel "
+      "live, drives the PTZ head and its presets, lights a lamp per alarm input and switches the relay outputs, "
+      "with the channels' state and the driver's log; the page's JSON API is under /api/. PTZ needs --param 8, 9 "
+      "and 10 as for ptz; I/O needs --inputs or --outputs and --param 12 and 13 as for io. H.264 and MPEG-4 "
+      "frames are decoded only while someone watches. Ctrl-C or SIGTERM stops it. Exit status: 0 stopped, 1 open "
+      "refused or cannot listen, 2 bad arguments, 3 driver not loadable");
+  AddDeviceOptions(*view, view_options.device, view_args, view_options.driver_path, &view_targets);
+  AddPictureOptions(*view, view_picture);
+  view->add_option("--listen", view_options.listen,
+                   "HOST:PORT the page is served on (PORT 0: one the system picks); an address other than loopback "
+                   "needs --web-password-file")
+      ->capture_default_str();
+  view->add_option("--web-password-file", view_options.web_password_file,
+                   "File whose first line is the page's password: every path then asks for it (HTTP Basic, any "
+                   "user name)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -389,17 +448,26 @@ int main(int argc, char** argv) {
     if (!record_targets.addresses.empty()) record_options.device.address = record_targets.addresses.front();
     if (!ApplyDeviceArguments(record_args, record_options.device)) return 2;
     if (!ApplyRecordTargets(record_targets, channel_option, record_channel, record_options)) return 2;
-    const auto picture = tessavirn_host::ParsePictureSize(size);
-    if (!picture) {
-      std::fprintf(stderr, "tessavirn: --size takes WxH with both from 1 to 65535, not \"%s\"\n", size.c_str());
-      return 2;
-    }
-    record_options.width = picture->first;
-    record_options.height = picture->second;
+    if (!ApplyPictureSize(record_picture, record_options.width, record_options.height)) return 2;
+    record_options.interval_ms = record_picture.interval_ms;
+    record_options.quality = record_picture.quality;
     // The pipe exists before the handler that writes to it.
     const int stop_fd = StopDescriptor();
     InstallStopHandlers();
     return tessavirn_host::RunRecord(record_options, stdout, stderr, g_stop, stop_fd);
+  }
+  if (view->parsed()) {
+    if (!ApplyDeviceArguments(view_args, view_options.device)) return 2;
+    if (view_targets.channels_option->count() > 0 &&
+        !ApplyChannelList(view_targets.channels, view_options.channels, view_options.device)) {
+      return 2;
+    }
+    if (!ApplyPictureSize(view_picture, view_options.width, view_options.height)) return 2;
+    view_options.interval_ms = view_picture.interval_ms;
+    view_options.quality = view_picture.quality;
+    const int stop_fd = StopDescriptor();
+    InstallStopHandlers();
+    return tessavirn_host::RunView(view_options, stdout, stderr, g_stop, stop_fd);
   }
   if (watch->parsed()) {
     if (!ApplyDeviceArguments(watch_args, watch_options.device)) return 2;
