@@ -53,6 +53,19 @@ def wait_for(condition, seconds, what):
         time.sleep(0.05)
 
 
+def wait_equal(get, expected, seconds, what):
+    """Polls get() until it returns expected; the failure shows what it returned last."""
+    seen = []
+
+    def same():
+        seen[:] = [get()]
+        return seen[0] == expected
+    try:
+        wait_for(same, seconds, what)
+    except AssertionError as error:
+        raise AssertionError('%s; expected %r, last got %r' % (error, expected, seen[0] if seen else None))
+
+
 def http_text(url, timeout=5):
     with urllib.request.urlopen(url, timeout=timeout) as reply:
         return reply.read().decode('utf-8', 'replace')
@@ -148,7 +161,7 @@ class ViewServer:
                                ['--listen', '%s:%d' % (camera.address, port)],
                                os.path.join(folder, 'view-%s.out' % camera.address))
         line = wait_for(lambda: self._url_line(), 20, 'the "view: http" line of tessavirn view')
-        self.url = line.split(' ', 1)[1].strip()
+        self.url = line.split()[1]  # "view: URL", maybe with words after it
         if not self.url.endswith('/'):
             self.url += '/'
 
@@ -283,8 +296,7 @@ class H264View(PageChecks):
             .move_to_element(right).move_by_offset(0, 120).perform()
         # Speed 8 of pan 64 is 30; a stop zeroes pan and tilt.
         stop = 'Pan=0&Data-1.Ptz-1.Tilt=0'
-        wait_for(lambda: self.camera.ptz_requests() == ['Pan=-30', stop], 5,
-                 'camera receiving left then stop (%r)' % self.camera.ptz_requests())
+        wait_equal(self.camera.ptz_requests, ['Pan=-30', stop], 5, 'camera receiving left then stop')
         self.assertEqual(self.sent(), [('/api/ptz/0/start', {'motion': 'left', 'speed': 8}),
                                        ('/api/ptz/0/stop', {})])
 
@@ -300,21 +312,29 @@ class H264View(PageChecks):
             "for (let i = 0; i < 3; i++) arguments[0].dispatchEvent(new KeyboardEvent('keydown', "
             "{key: ' ', code: 'Space', repeat: true, bubbles: true, cancelable: true}));", right)
         ActionChains(self.browser).key_up(Keys.SPACE).perform()
-        wait_for(lambda: self.camera.ptz_requests() == ['Pan=64', stop], 5,
-                 'camera receiving right then stop (%r)' % self.camera.ptz_requests())
+        wait_equal(self.camera.ptz_requests, ['Pan=64', stop], 5, 'camera receiving right then stop')
         self.assertEqual(self.sent(), [('/api/ptz/0/start', {'motion': 'right', 'speed': 16}),
                                        ('/api/ptz/0/stop', {})])
         self.browser.execute_script(
             "const s = document.getElementById('speed'); s.value = 8; s.dispatchEvent(new Event('input'));")
 
-    def test_3_presets_add_rename_go_delete_and_a_refusal(self):
+    def nudge_left(self):
+        """Moves the head a little through the page, as a user does between two presets."""
+        ActionChains(self.browser).click_and_hold(self.element('button[data-motion="left"]')).pause(0.2) \
+            .release().perform()
+
+    def message(self):
+        return self.text_of('#message-text') if self.element('#message').is_displayed() else None
+
+    def test_3_presets_add_rename_go_delete_and_refusals(self):
         self.camera.admin('log?clear')
         field = self.element('#preset-name')
         field.send_keys('Gate')
         self.element('#preset-add').click()
-        wait_for(lambda: self.preset_names() == ['Gate'], 5, 'Gate in the list')
+        wait_equal(self.preset_names, ['Gate'], 5, 'Gate in the list')
+        self.nudge_left()
         field.send_keys('Door' + Keys.ENTER)
-        wait_for(lambda: self.preset_names() == ['Gate', 'Door'], 5, 'Gate and Door in the list')
+        wait_equal(self.preset_names, ['Gate', 'Door'], 5, 'Gate and Door in the list')
         self.assertEqual(field.get_attribute('value'), '', 'the name field empties after an add')
 
         gate = self.element('#presets li:nth-child(1)')
@@ -322,29 +342,35 @@ class H264View(PageChecks):
         new_name = gate.find_element(By.CSS_SELECTOR, 'input')
         new_name.clear()
         new_name.send_keys('Porch' + Keys.ENTER)
-        wait_for(lambda: self.preset_names() == ['Porch', 'Door'], 5, 'Gate renamed Porch')
+        wait_equal(self.preset_names, ['Porch', 'Door'], 5, 'Gate renamed Porch')
 
         self.element('#presets li:nth-child(2) .preset-go').click()
         # Slots 1 and 2 stored; the rename recalls slot 1 to store it under its new name.
-        wait_for(lambda: self.camera.ptz_requests() == ['SetPreset=1', 'SetPreset=2', 'GoPreset=1', 'GoPreset=2'],
-                 5, 'preset requests at the camera (%r)' % self.camera.ptz_requests())
+        wait_equal(self.camera.ptz_requests, ['SetPreset=1', 'Pan=-30', 'Pan=0&Data-1.Ptz-1.Tilt=0', 'SetPreset=2',
+                                              'GoPreset=1', 'GoPreset=2'], 5, 'preset requests at the camera')
+
+        # Still at Door: an add stores Door's position under the new name, and the page says so.
+        field.send_keys('Yard' + Keys.ENTER)
+        wait_equal(self.preset_names, ['Porch', 'Yard'], 5, 'Door taken over by Yard')
+        wait_for(lambda: '"Door" is now "Yard"' in (self.message() or ''), 5, 'the page telling Door became Yard')
 
         self.element('#presets li:nth-child(1) .preset-delete').click()
-        wait_for(lambda: self.preset_names() == ['Door'], 5, 'Porch deleted')
+        wait_equal(self.preset_names, ['Yard'], 5, 'Porch deleted')
         listed = json.loads(http_text(self.server.url + 'api/ptz/0/presets'))['presets']
-        self.assertEqual(listed, ['Door'], 'the server keeps what the page shows')
+        self.assertEqual(listed, ['Yard'], 'the server keeps what the page shows')
 
-        # A camera that refuses the store: the page says so and lists no new preset.
+        # A camera that refuses the store: the page shows the server's error and no new preset.
+        self.nudge_left()
         self.camera.admin('faults?add=status:params/set.cgi*:404')
         try:
-            field.send_keys('Yard' + Keys.ENTER)
-            wait_for(lambda: self.element('#message').is_displayed() and 'Yard' in self.text_of('#message-text'),
-                     5, 'the refusal shown in #message')
+            field.send_keys('Zed' + Keys.ENTER)
+            wait_for(lambda: 'AddPreset' in (self.message() or ''), 5, 'the refusal shown in #message')
         finally:
             self.camera.admin('faults?clear')
-        self.assertEqual(self.preset_names(), ['Door'])
+        self.assertIn('error', self.element('#message').get_attribute('class').split())
+        self.assertEqual(self.preset_names(), ['Yard'])
         self.element('#message-close').click()
-        self.assertFalse(self.element('#message').is_displayed())
+        self.assertIsNone(self.message())
 
     def test_4_input_lamp_follows_the_camera(self):
         # The simulator numbers alarms from 1: its input1 is the driver's input 0.
@@ -362,12 +388,11 @@ class H264View(PageChecks):
         self.assertFalse(switch.is_selected(), 'the relay starts off')
         self.camera.admin('io?clear')
         switch.click()
-        wait_for(lambda: self.camera.output_writes() == ['Data-1.Status.AuxOut1=On'], 5,
-                 'the camera switching its relay on (%r)' % self.camera.output_writes())
+        wait_equal(self.camera.output_writes, ['Data-1.Status.AuxOut1=On'], 5, 'the camera switching its relay on')
         wait_for(lambda: switch.is_selected() and switch.is_enabled(), 5, 'the switch showing on')
         switch.click()
-        wait_for(lambda: self.camera.output_writes() == ['Data-1.Status.AuxOut1=On', 'Data-1.Status.AuxOut1=Off'],
-                 5, 'the camera switching its relay off (%r)' % self.camera.output_writes())
+        wait_equal(self.camera.output_writes, ['Data-1.Status.AuxOut1=On', 'Data-1.Status.AuxOut1=Off'], 5,
+                   'the camera switching its relay off')
         wait_for(lambda: not switch.is_selected() and switch.is_enabled(), 5, 'the switch showing off')
         self.assertEqual(self.server.status()['outputs'], [{'output': 0, 'on': False}])
 

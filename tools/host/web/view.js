@@ -450,7 +450,10 @@
 
   // ---- Presets -------------------------------------------------------------------------------
 
+  let presetNames = [];
+
   function renderPresets(names) {
+    presetNames = names.slice();
     const list = $('presets');
     list.textContent = '';
     names.forEach((name) => list.appendChild(presetItem(name)));
@@ -526,10 +529,18 @@
 
   // add, rename and delete answer with the new list; go answers with a status.
   async function presetCommand(verb, body, what) {
+    const before = presetNames;
     try {
       const answer = await queuePtz(ptzPath('presets/' + verb), body, what);
       if (Array.isArray(answer.presets)) renderPresets(answer.presets);
       if (verb === 'go') showMessage(what + ': done', false);
+      // The driver stores a preset at the position of the one last stored or recalled under
+      // that one's slot, renaming it: tell the user, who meant a new one.
+      const gone = verb === 'add' ? before.filter((name) => !presetNames.includes(name)) : [];
+      if (gone.length > 0) {
+        showMessage('"' + gone.join('", "') + '" is now "' + body.name + '": the head had not moved since. ' +
+                    'Move it before adding another preset.', false);
+      }
       return true;
     } catch (e) {
       return false;  // queuePtz has shown it
