@@ -184,6 +184,7 @@
       entry.tile.classList.toggle('snapshots', !live);
     });
     $('channels-empty').hidden = wanted.length > 0;
+    box.classList.toggle('many', wanted.length > 2);
     if (wanted.length > liveCount) nextSnapshot();
   }
 
