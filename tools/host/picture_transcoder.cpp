@@ -214,7 +214,8 @@ bool PictureTranscoder::IsKeyFrame(std::span<const std::uint8_t> frame) const {
 
 bool PictureTranscoder::Decode(std::span<const std::uint8_t> frame) {
   if (frame.empty() || frame.size() > kMaxFrameBytes) return false;
-  // Predicted frames before a key frame only give the decoder's guesses of the missing pictures.
+  // Frames before a key frame cannot give a whole picture. They are not even decoded: that saves
+  // the work, and what comes out does not hang on whether a decoder shows its guesses.
   if (waiting_for_key_ && !IsKeyFrame(frame)) return false;
   if (context_ == nullptr && !OpenDecoder()) return false;
 
@@ -246,13 +247,10 @@ bool PictureTranscoder::Decode(std::span<const std::uint8_t> frame) {
       waiting_for_key_ = false;
     }
   };
-  int sent = avcodec_send_packet(context_, packet_);
+  const int sent = avcodec_send_packet(context_, packet_);
   drain();
   // A decoder that still held output takes the packet once that is drained.
-  if (sent == AVERROR(EAGAIN)) {
-    sent = avcodec_send_packet(context_, packet_);
-    drain();
-  }
+  if (sent == AVERROR(EAGAIN) && avcodec_send_packet(context_, packet_) == 0) drain();
   av_packet_unref(packet_);
   return produced;
 }
