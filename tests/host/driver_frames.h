@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "camsim/h264_clip.h"
 #include "camsim/mpeg4_clip.h"
+#include "picture_transcoder.h"
 
 namespace tessavirn_host {
 
@@ -22,40 +24,29 @@ struct DriverFrame {
 
 inline void Append(Bytes& to, std::string_view bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
 
-// An H.264 clip as the driver hands it over: an access unit per frame with 3-byte start codes,
-// the parameter sets in front of each IDR picture, an access unit delimiter at the end.
-inline std::vector<DriverFrame> H264Frames(const std::string& path) {
-  camsim::H264Clip clip;
-  std::string error;
-  EXPECT_TRUE(clip.LoadFile(path, &error)) << error;
+// A clip as the driver hands it over. H.264: an access unit per frame with 3-byte start codes,
+// the parameter sets in front of each IDR picture, an access unit delimiter at the end. MPEG-4: a
+// VOP per frame, the configuration header in front of each intra VOP.
+inline std::vector<DriverFrame> DriverFrames(PictureTranscoder::Codec codec, const std::string& path) {
   std::vector<DriverFrame> frames;
-  Bytes pending;
-  for (const camsim::ClipUnit& unit : clip.units()) {
-    for (const std::string& nal : unit.nal_units) {
-      Append(pending, std::string_view("\0\0\1", 3));
-      Append(pending, nal);
+  std::string error;
+  if (codec == PictureTranscoder::Codec::kH264) {
+    camsim::H264Clip clip;
+    EXPECT_TRUE(clip.LoadFile(path, &error)) << error;
+    Bytes pending;
+    for (const camsim::ClipUnit& unit : clip.units()) {
+      for (const std::string& nal : unit.nal_units) Append(pending, std::string("\0\0\1", 3) + nal);
+      if (unit.parameter_sets) continue;
+      Append(pending, std::string_view("\0\0\1\x09\x30", 5));
+      frames.push_back({std::exchange(pending, {}), unit.idr});
     }
-    if (unit.parameter_sets) continue;
-    Append(pending, std::string_view("\0\0\1\x09\x30", 5));
-    frames.push_back({std::move(pending), unit.idr});
-    pending.clear();
+    return frames;
   }
-  return frames;
-}
-
-// An MPEG-4 clip as the driver hands it over: a VOP per frame, the configuration header in front
-// of each intra VOP.
-inline std::vector<DriverFrame> Mpeg4Frames(const std::string& path) {
   camsim::Mpeg4Clip clip;
-  std::string error;
   EXPECT_TRUE(clip.LoadFile(path, &error)) << error;
-  std::vector<DriverFrame> frames;
   for (const camsim::Mpeg4ClipPicture& picture : clip.pictures()) {
-    DriverFrame frame;
-    if (picture.intra) Append(frame.bytes, clip.config());
-    Append(frame.bytes, picture.bytes);
-    frame.key = picture.intra;
-    frames.push_back(std::move(frame));
+    DriverFrame& frame = frames.emplace_back(DriverFrame{{}, picture.intra});
+    Append(frame.bytes, (picture.intra ? clip.config() : std::string()) + picture.bytes);
   }
   return frames;
 }

@@ -37,7 +37,7 @@ std::size_t NextKey(const std::vector<DriverFrame>& frames, std::size_t from) {
 }
 
 TEST(LiveChannel, DecodesOnlyWhatAWaitingViewerWillSeeFromTheLastKeyFrameOn) {
-  const std::vector<DriverFrame> frames = H264Frames(CAMSIM_DEFAULT_CLIP);
+  const std::vector<DriverFrame> frames = DriverFrames(PictureTranscoder::Codec::kH264, CAMSIM_DEFAULT_CLIP);
   const std::size_t second_key = NextKey(frames, 1);
   ASSERT_LT(second_key + 3, frames.size());
   LiveChannel channel(0, ipc::kStreamH264, 80);
@@ -74,7 +74,7 @@ TEST(LiveChannel, DecodesOnlyWhatAWaitingViewerWillSeeFromTheLastKeyFrameOn) {
 }
 
 TEST(LiveChannel, MotionJpegGoesThroughAsItCameOnlyToAWaitingViewer) {
-  const std::vector<DriverFrame> frames = H264Frames(CAMSIM_DEFAULT_CLIP);
+  const std::vector<DriverFrame> frames = DriverFrames(PictureTranscoder::Codec::kH264, CAMSIM_DEFAULT_CLIP);
   PictureTranscoder transcoder(PictureTranscoder::Codec::kH264);
   ASSERT_TRUE(transcoder.Decode(frames[0].bytes));
   const Bytes jpeg = transcoder.EncodeLatest(70);
@@ -94,7 +94,7 @@ TEST(LiveChannel, MotionJpegGoesThroughAsItCameOnlyToAWaitingViewer) {
 }
 
 TEST(LiveChannel, CloseEndsEveryWaitAtOnceAndLaterFramesAreOnlyCounted) {
-  const std::vector<DriverFrame> frames = H264Frames(CAMSIM_DEFAULT_CLIP);
+  const std::vector<DriverFrame> frames = DriverFrames(PictureTranscoder::Codec::kH264, CAMSIM_DEFAULT_CLIP);
   for (const std::int32_t stream : {ipc::kStreamH264, ipc::kStreamMjpeg}) {
     SCOPED_TRACE(stream);
     LiveChannel channel(0, stream, 80);

@@ -11,48 +11,12 @@
 
 #include <jpeglib.h>
 
-#include "camsim/h264_clip.h"
-#include "camsim/mpeg4_clip.h"
+#include "driver_frames.h"
 
 namespace tessavirn_host {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using Codec = PictureTranscoder::Codec;
-
-struct DriverFrame {
-  Bytes bytes;
-  bool key = false;
-};
-
-void Append(Bytes& to, std::string_view bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
-
-// A clip as the driver hands it over. H.264: an access unit per frame with 3-byte start codes,
-// the parameter sets in front of each IDR picture, an access unit delimiter at the end. MPEG-4: a
-// VOP per frame, the configuration header in front of each intra VOP.
-std::vector<DriverFrame> DriverFrames(Codec codec, const std::string& path) {
-  std::vector<DriverFrame> frames;
-  std::string error;
-  if (codec == Codec::kH264) {
-    camsim::H264Clip clip;
-    EXPECT_TRUE(clip.LoadFile(path, &error)) << error;
-    Bytes pending;
-    for (const camsim::ClipUnit& unit : clip.units()) {
-      for (const std::string& nal : unit.nal_units) Append(pending, std::string("\0\0\1", 3) + nal);
-      if (unit.parameter_sets) continue;
-      Append(pending, std::string_view("\0\0\1\x09\x30", 5));
-      frames.push_back({std::exchange(pending, {}), unit.idr});
-    }
-    return frames;
-  }
-  camsim::Mpeg4Clip clip;
-  EXPECT_TRUE(clip.LoadFile(path, &error)) << error;
-  for (const camsim::Mpeg4ClipPicture& picture : clip.pictures()) {
-    DriverFrame& frame = frames.emplace_back(DriverFrame{{}, picture.intra});
-    Append(frame.bytes, (picture.intra ? clip.config() : std::string()) + picture.bytes);
-  }
-  return frames;
-}
 
 // Where the picture of a key frame starts (its IDR slice, or its GOV or VOP header), after the
 // parameter sets or configuration header.
@@ -64,11 +28,11 @@ std::size_t PictureStart(Codec codec, const Bytes& key) {
   return key.size();
 }
 
-// Picture `index` of a clip as FFmpeg's own program decodes it, planar 4:2:0 in the range the
-// decoder gives (yuv420p, or yuvj420p for full range).
-Bytes ReferencePicture(const std::string& clip, std::size_t index, const char* pixel_format) {
+// Picture `index` of a clip as FFmpeg's own program decodes it, planar 4:2:0 in the full range
+// that JPEG viewers assume.
+Bytes ReferencePicture(const std::string& clip, std::size_t index) {
   const std::string command = "ffmpeg -v error -nostdin -i '" + clip + "' -vf 'select=eq(n\\," + std::to_string(index) +
-                              ")' -fps_mode passthrough -frames:v 1 -pix_fmt " + pixel_format + " -f rawvideo -";
+                              ")' -fps_mode passthrough -frames:v 1 -pix_fmt yuvj420p -f rawvideo -";
   Bytes yuv;
   std::FILE* pipe = ::popen(command.c_str(), "r");
   std::uint8_t chunk[65536];
@@ -135,7 +99,6 @@ struct ClipCase {
   std::string clip;
   int width;
   int height;
-  const char* pixel_format = "yuv420p";  // the range the decoder gives
 };
 
 class PictureTranscoderClip : public ::testing::TestWithParam<ClipCase> {};
@@ -167,7 +130,7 @@ TEST_P(PictureTranscoderClip, OnePicturePerFrameFromTheFirstKeyFrameAndJpegMatch
     if (i != first_key && i != first_key + 7) continue;
     const Bytes jpeg = transcoder.EncodeLatest(90);
     EXPECT_EQ(JpegPictureSize(jpeg), std::pair(c.width, c.height));
-    const auto [luma, chroma] = Difference(jpeg, ReferencePicture(c.clip, i, c.pixel_format), c.width, c.height);
+    const auto [luma, chroma] = Difference(jpeg, ReferencePicture(c.clip, i), c.width, c.height);
     EXPECT_LT(luma, 2.5) << "frame " << i;
     EXPECT_LT(chroma, 2.5) << "frame " << i;
   }
@@ -184,8 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ClipCase{"Mpeg4_352x288", Codec::kMpeg4, CAMSIM_MPEG4_CLIP, 352, 288},
                       // Rows not whole blocks wide or high.
                       ClipCase{"H264_330x250", Codec::kH264, kClips + "/h264_330x250.h264", 330, 250},
-                      ClipCase{"H264_FullRange", Codec::kH264, kClips + "/h264_full_range_320x240.h264", 320, 240,
-                               "yuvj420p"},
+                      ClipCase{"H264_FullRange", Codec::kH264, kClips + "/h264_full_range_320x240.h264", 320, 240},
                       // Converted to 4:2:0 first.
                       ClipCase{"H264_444_321x241", Codec::kH264, kClips + "/h264_444_321x241.h264", 321, 241}),
     [](const ::testing::TestParamInfo<ClipCase>& row) { return std::string(row.param.name); });
@@ -288,50 +250,6 @@ INSTANTIATE_TEST_SUITE_P(Codecs, PictureTranscoderGarbage,
                          ::testing::Values(ClipCase{"H264", Codec::kH264, CAMSIM_DEFAULT_CLIP, 640, 480},
                                            ClipCase{"Mpeg4", Codec::kMpeg4, CAMSIM_MPEG4_CLIP, 352, 288}),
                          [](const ::testing::TestParamInfo<ClipCase>& row) { return std::string(row.param.name); });
-
-// A marker with its length and payload.
-Bytes Segment(std::uint8_t code, Bytes payload) {
-  const std::size_t length = payload.size() + 2;
-  payload.insert(payload.begin(), {0xFF, code, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)});
-  return payload;
-}
-
-// SOI and segments; SOF segments are 641x481 unless told otherwise.
-Bytes Jpeg(std::initializer_list<Bytes> segments) {
-  Bytes bytes = {0xFF, 0xD8};
-  for (const Bytes& s : segments) bytes.insert(bytes.end(), s.begin(), s.end());
-  return bytes;
-}
-Bytes Sof(std::uint8_t code, int width = 641, int height = 481) {
-  return Segment(code, {8, static_cast<std::uint8_t>(height >> 8), static_cast<std::uint8_t>(height),
-                        static_cast<std::uint8_t>(width >> 8), static_cast<std::uint8_t>(width), 1, 1, 0x22, 0});
-}
-
-TEST(JpegPictureSize, ReadsTheFrameHeaderAndRejectsMalformedPictures) {
-  const Bytes app0 = Segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
-  // DHT's code C4 lies among the SOF codes C0..CF.
-  const Bytes dht = Segment(0xC4, {0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  const Bytes sos = Segment(0xDA, {1, 1, 0, 0, 0x3F, 0});
-  const Bytes good = Jpeg({app0, dht, Sof(0xC0), sos, {0x12, 0xFF, 0x00, 0xFF, 0xD9}});
-  const std::size_t sof_at = 2 + app0.size() + dht.size();
-  const auto cut = [&](std::size_t n) { return Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n)); };
-  const std::optional<std::pair<int, int>> none, size = std::pair(641, 481);
-  const std::pair<Bytes, std::optional<std::pair<int, int>>> cases[] = {
-      {good, size},
-      {Jpeg({app0, {0xFF, 0xFF}, Sof(0xC2, 65535, 65535)}), std::pair(65535, 65535)},  // fill bytes, progressive
-      {cut(sof_at + 8), none},                                                           // cut in the dimensions
-      {cut(sof_at + 9), none},                                                           // cut after them
-      {Jpeg({app0, dht, sos, Sof(0xC0)}), none},                                         // scan before SOF
-      {Jpeg({app0, {0xFF, 0xD9}, Sof(0xC0)}), none},                                     // end before SOF
-      {Jpeg({{0xFF, 0xE1, 0x00, 0x01}, Sof(0xC0)}), none},                               // length below 2
-      {Jpeg({{0xFF, 0xE1, 0x7F, 0xFF, 0x00}, Sof(0xC0)}), none},                         // past the end
-      {Jpeg({Segment(0xC0, {8, 1, 0xE1}), app0, app0}), none},                           // SOF too short
-      {Jpeg({Sof(0xC0, 641, 0), sos}), none},                                            // height left to DNL
-      {Bytes(good.begin() + 2, good.end()), none},                                       // no SOI
-      {{}, none},
-  };
-  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(JpegPictureSize(cases[i].first), cases[i].second) << i;
-}
 
 }  // namespace
 }  // namespace tessavirn_host
