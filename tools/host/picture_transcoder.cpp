@@ -1,6 +1,7 @@
 #include "picture_transcoder.h"
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>  // before jpeglib.h, which uses FILE
 #include <cstdlib>
@@ -9,6 +10,8 @@
 #include <stdexcept>
 
 #include <jpeglib.h>
+
+#include "streaming/jpeg_picture_scan.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -163,6 +166,19 @@ bool CompressRaw(JpegOutput& out, const Planes420& planes, int quality, std::uin
   return true;
 }
 
+// Video range to full range: Y 16-235 and Cb, Cr 16-240 onto 0-255, rounded and clamped.
+constexpr std::array<std::uint8_t, 256> FullRangeTable(int low, int high) {
+  std::array<std::uint8_t, 256> table{};
+  for (int v = 0; v < 256; ++v) {
+    const int stretched = ((v - low) * 255 * 2 + (high - low)) / ((high - low) * 2);
+    table[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(stretched < 0 ? 0 : stretched > 255 ? 255 : stretched);
+  }
+  return table;
+}
+constexpr std::array<std::uint8_t, 256> kLumaToFullRange = FullRangeTable(16, 235);
+// Chroma is centred on 128: 16-240 spans 224 around it.
+constexpr std::array<std::uint8_t, 256> kChromaToFullRange = FullRangeTable(16, 240);
+
 }  // namespace
 
 PictureTranscoder::PictureTranscoder(Codec codec) : codec_(codec) {
@@ -214,7 +230,8 @@ bool PictureTranscoder::IsKeyFrame(std::span<const std::uint8_t> frame) const {
 
 bool PictureTranscoder::Decode(std::span<const std::uint8_t> frame) {
   if (frame.empty() || frame.size() > kMaxFrameBytes) return false;
-  // Predicted frames before a key frame only give the decoder's guesses of the missing pictures.
+  // Frames before a key frame cannot give a whole picture. They are not even decoded: that saves
+  // the work, and what comes out does not hang on whether a decoder shows its guesses.
   if (waiting_for_key_ && !IsKeyFrame(frame)) return false;
   if (context_ == nullptr && !OpenDecoder()) return false;
 
@@ -246,25 +263,24 @@ bool PictureTranscoder::Decode(std::span<const std::uint8_t> frame) {
       waiting_for_key_ = false;
     }
   };
-  int sent = avcodec_send_packet(context_, packet_);
+  const int sent = avcodec_send_packet(context_, packet_);
   drain();
   // A decoder that still held output takes the packet once that is drained.
-  if (sent == AVERROR(EAGAIN)) {
-    sent = avcodec_send_packet(context_, packet_);
-    drain();
-  }
+  if (sent == AVERROR(EAGAIN) && avcodec_send_packet(context_, packet_) == 0) drain();
   av_packet_unref(packet_);
   return produced;
 }
 
 const AVFrame* PictureTranscoder::Picture420() {
   const AVFrame* picture = latest_;
-  if (picture->format == AV_PIX_FMT_YUV420P || picture->format == AV_PIX_FMT_YUVJ420P) return picture;
   const int w = picture->width;
   const int h = picture->height;
-  scaler_ = sws_getCachedContext(scaler_, w, h, static_cast<AVPixelFormat>(picture->format), w, h, AV_PIX_FMT_YUV420P,
-                                 SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (scaler_ == nullptr) return nullptr;
+  const bool planar_420 = picture->format == AV_PIX_FMT_YUV420P || picture->format == AV_PIX_FMT_YUVJ420P;
+  // JPEG viewers take samples as full range (0-255); decoders give most camera streams in the
+  // video range (Y 16-235, Cb and Cr 16-240), which would look grey and flat unstretched.
+  const bool full_range = picture->format == AV_PIX_FMT_YUVJ420P || picture->format == AV_PIX_FMT_YUVJ422P ||
+                          picture->format == AV_PIX_FMT_YUVJ444P || picture->color_range == AVCOL_RANGE_JPEG;
+  if (planar_420 && full_range) return picture;
   if (converted_->data[0] == nullptr || converted_->width != w || converted_->height != h) {
     av_frame_unref(converted_);
     converted_->format = AV_PIX_FMT_YUV420P;
@@ -275,8 +291,27 @@ const AVFrame* PictureTranscoder::Picture420() {
       return nullptr;
     }
   }
-  if (sws_scale(scaler_, picture->data, picture->linesize, 0, h, converted_->data, converted_->linesize) != h) {
-    return nullptr;
+  const AVFrame* source = picture;
+  if (!planar_420) {
+    // Other layouts become 4:2:0 first, in the range they have.
+    scaler_ = sws_getCachedContext(scaler_, w, h, static_cast<AVPixelFormat>(picture->format), w, h,
+                                   AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (scaler_ == nullptr) return nullptr;
+    if (sws_scale(scaler_, picture->data, picture->linesize, 0, h, converted_->data, converted_->linesize) != h) {
+      return nullptr;
+    }
+    if (full_range) return converted_;
+    source = converted_;
+  }
+  const int heights[3] = {h, (h + 1) / 2, (h + 1) / 2};
+  const int widths[3] = {w, (w + 1) / 2, (w + 1) / 2};
+  for (int plane = 0; plane < 3; ++plane) {
+    const std::array<std::uint8_t, 256>& stretch = plane == 0 ? kLumaToFullRange : kChromaToFullRange;
+    for (int row = 0; row < heights[plane]; ++row) {
+      const std::uint8_t* from = source->data[plane] + static_cast<std::ptrdiff_t>(row) * source->linesize[plane];
+      std::uint8_t* to = converted_->data[plane] + static_cast<std::ptrdiff_t>(row) * converted_->linesize[plane];
+      for (int x = 0; x < widths[plane]; ++x) to[x] = stretch[from[x]];
+    }
   }
   return converted_;
 }
@@ -316,36 +351,9 @@ int PictureTranscoder::width() const { return latest_->data[0] != nullptr ? late
 int PictureTranscoder::height() const { return latest_->data[0] != nullptr ? latest_->height : 0; }
 
 std::optional<std::pair<int, int>> JpegPictureSize(std::span<const std::uint8_t> jpeg) {
-  if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return std::nullopt;
-  std::size_t at = 2;
-  while (at < jpeg.size()) {
-    // A marker: FF, any number of FF fill bytes, the code.
-    if (jpeg[at] != 0xFF) return std::nullopt;
-    while (at < jpeg.size() && jpeg[at] == 0xFF) ++at;
-    if (at >= jpeg.size()) return std::nullopt;
-    const std::uint8_t code = jpeg[at++];
-    // Scan data, the end, a second SOI or a marker without a segment cannot come before the
-    // frame header.
-    if (code == 0xDA || code == 0xD9 || code == 0xD8 || code == 0x00 || code == 0x01 ||
-        (code >= 0xD0 && code <= 0xD7)) {
-      return std::nullopt;
-    }
-    if (at + 2 > jpeg.size()) return std::nullopt;
-    const std::size_t length = (std::size_t{jpeg[at]} << 8) | jpeg[at + 1];
-    if (length < 2 || at + length > jpeg.size()) return std::nullopt;
-    // SOF0..SOF15 except DHT (C4), JPG (C8) and DAC (CC): length, precision, height, width.
-    const bool frame_header = code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
-    if (frame_header) {
-      if (length < 8) return std::nullopt;
-      const int height = (jpeg[at + 3] << 8) | jpeg[at + 4];
-      const int width = (jpeg[at + 5] << 8) | jpeg[at + 6];
-      // A height of 0 is given later in a DNL marker, which no camera sends.
-      if (width == 0 || height == 0) return std::nullopt;
-      return std::pair{width, height};
-    }
-    at += length;
-  }
-  return std::nullopt;
+  const auto size = kalmora::FindJpegPictureSize(jpeg.data(), jpeg.size());
+  if (!size || size->width == 0 || size->height == 0) return std::nullopt;
+  return std::pair<int, int>{size->width, size->height};
 }
 
 }  // namespace tessavirn_host

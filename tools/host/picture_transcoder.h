@@ -42,8 +42,8 @@ class PictureTranscoder {
   bool Decode(std::span<const std::uint8_t> frame);
 
   // The last decoded picture as a baseline JPEG, YCbCr 4:2:0, at quality 1..100 (clamped); empty
-  // when there is none. Planar 4:2:0 pictures are compressed as they are; other pixel formats are
-  // converted to 4:2:0 first.
+  // when there is none. Full-range planar 4:2:0 pictures are compressed as they are; video-range
+  // samples are stretched to the full range JPEG viewers assume, and other layouts become 4:2:0.
   std::vector<std::uint8_t> EncodeLatest(int quality);
 
   // Forgets the decoder state (after frames were dropped): decoding resumes at the next key
@@ -78,9 +78,9 @@ class PictureTranscoder {
   std::uint64_t decoded_ = 0;
 };
 
-// The width and height in the start-of-frame marker of a JPEG picture, for Motion-JPEG frames
-// that pass through without decoding. Nullopt for anything malformed: no SOI, a segment running
-// past the end, scan data or the end before a start-of-frame, a zero dimension.
+// The width and height in the first frame header of a JPEG picture, read as the driver reads it,
+// for Motion-JPEG frames that pass through without decoding. Nullopt when there is none or a
+// dimension is 0.
 std::optional<std::pair<int, int>> JpegPictureSize(std::span<const std::uint8_t> jpeg);
 
 }  // namespace tessavirn_host
