@@ -215,8 +215,8 @@ class PageChecks(unittest.TestCase):
     def pictures_match(self, browser, channels, seconds):
         wanted = sorted(('picture-%d' % c['channel'], True, c['width'], c['height'],
                          '/api/channels/%d/live' % c['channel']) for c in channels)
-        return wait_for(lambda: sorted(tuple(p) for p in browser.execute_script(PICTURES)) == wanted, seconds,
-                        'pictures at the camera size %s' % (wanted,))
+        wait_equal(lambda: sorted(tuple(p) for p in browser.execute_script(PICTURES)), wanted, seconds,
+                   'every picture loaded at the camera size')
 
     def no_script_errors(self, browser):
         errors = [entry['message'] for entry in browser.get_log('browser') if entry.get('source') == 'javascript']
