@@ -21,8 +21,10 @@ using nlohmann::json;
 using tessavirn_test::ChildProgram;
 using tessavirn_test::RunCommand;
 
-constexpr const char* kPtzAndIo[] = {"--param", "3=Dome HSD620", "--param", "8=1", "--param", "10=F:8; T:64; P:64; Z:8; I:8; Pr:1-255; AF:1; AI:1",
-                                     "--inputs", "2", "--outputs", "1", "--param", "12=2", "--param", "13=2"};
+// PTZ channel 0 and the dome's two inputs and relay (the preset file, --param 9, is the test's).
+constexpr const char* kPtzAndIo[] = {
+    "--param",  "3=Dome HSD620", "--param", "8=1", "--param", "10=F:8; T:64; P:64; Z:8; I:8; Pr:1-255; AF:1; AI:1",
+    "--inputs", "2",  "--outputs", "1",  "--param", "12=2", "--param", "13=2"};
 
 struct HttpReply {
   int status = 0;
@@ -40,8 +42,8 @@ class View {
     std::vector<std::string> argv = {TESSAVIRN_PROGRAM, "view", "--address", address, "--listen", address + ":0"};
     argv.insert(argv.end(), view_args.begin(), view_args.end());
     view_ = std::make_unique<ChildProgram>(argv, std::vector<std::string>{}, scratch.File("view-" + address));
-    const bool listening = tessavirn_test::WaitFor([&] { return view_->Output().find("view: http://") != std::string::npos; }, 20s);
-    EXPECT_TRUE(listening) << view_->Output();
+    const auto listening = [&] { return view_->Output().find("view: http://") != std::string::npos; };
+    EXPECT_TRUE(tessavirn_test::WaitFor(listening, 20s)) << view_->Output();
     const std::string output = view_->Output();
     const auto at = output.find("view: ") + 6;
     url_ = output.substr(at, output.find(' ', at) - at);
@@ -51,9 +53,9 @@ class View {
   HttpReply Request(const std::string& method, const std::string& path, const std::string& body = {},
                     const std::string& headers = "-H 'Content-Type: application/json'") const {
     scratch_.Write("request", body);
+    const std::string data = body.empty() ? "" : " --data-binary @" + scratch_.File("request");
     const auto result = RunCommand("curl -s --max-time 10 -o " + scratch_.File("reply") + " -w '%{http_code}' -X " +
-                                   method + " " + headers + (body.empty() ? "" : " --data-binary @" + scratch_.File("request")) +
-                                   " '" + url_ + path.substr(1) + "'");
+                                   method + " " + headers + data + " '" + url_ + path.substr(1) + "'");
     return {std::atoi(result.output.c_str()), scratch_.Read("reply")};
   }
   json Status() const { return json::parse(Request("GET", "/api/status").body, nullptr, false); }

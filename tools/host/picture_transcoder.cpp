@@ -171,7 +171,7 @@ constexpr std::array<std::uint8_t, 256> FullRangeTable(int low, int high) {
   std::array<std::uint8_t, 256> table{};
   for (int v = 0; v < 256; ++v) {
     const int stretched = ((v - low) * 255 * 2 + (high - low)) / ((high - low) * 2);
-    table[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(stretched < 0 ? 0 : stretched > 255 ? 255 : stretched);
+    table[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(std::clamp(stretched, 0, 255));
   }
   return table;
 }

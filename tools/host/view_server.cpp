@@ -100,7 +100,6 @@ struct PictureStream {
   LiveChannel::Viewer viewer;
   const std::atomic<bool>& stopping;
   std::uint64_t last;  // the picture sent last, or the latest when the stream began
-  bool sent_any = false;
   Clock::time_point began = Clock::now();
   std::string pending;
   std::size_t offset = 0;
@@ -111,8 +110,9 @@ ssize_t ReadPictureStream(void* cls, std::uint64_t, char* buffer, std::size_t ma
   while (stream.offset >= stream.pending.size()) {
     if (stream.stopping.load() || stream.channel.closed()) return MHD_CONTENT_READER_END_OF_STREAM;
     const LivePicture picture = stream.channel.WaitPicture(stream.last, Clock::now() + kPictureRepeat);
-    // The first picture may be one that was there before the viewer came, when no newer comes.
-    if (picture.sequence == 0 || (!stream.sent_any && picture.sequence == stream.last && stream.last == 0)) {
+    // No picture yet. (The first one sent may be one that was there before the viewer came, when
+    // no newer one comes in time: a still camera's picture is still worth showing.)
+    if (picture.sequence == 0) {
       if (Clock::now() - stream.began >= kFirstPictureWait) return MHD_CONTENT_READER_END_OF_STREAM;
       continue;
     }
@@ -122,7 +122,6 @@ ssize_t ReadPictureStream(void* cls, std::uint64_t, char* buffer, std::size_t ma
     stream.pending += "\r\n";
     stream.offset = 0;
     stream.last = picture.sequence;
-    stream.sent_any = true;
   }
   return CopyPending(stream.pending, stream.offset, buffer, max);
 }

@@ -213,7 +213,9 @@ nlohmann::json ViewSession::Status() const {
     for (std::size_t i = 0; i < outputs_.size(); ++i) outputs.push_back({{"output", i}, {"on", bool(outputs_[i])}});
   }
   nlohmann::json inputs = nlohmann::json::array();
-  for (std::size_t i = 0; i < input_count_; ++i) inputs.push_back({{"input", i}, {"state", InputStateWord(inputs_[i].load())}});
+  for (std::size_t i = 0; i < input_count_; ++i) {
+    inputs.push_back({{"input", i}, {"state", InputStateWord(inputs_[i].load())}});
+  }
   return {{"camera", {{"address", address_}, {"stream", StreamWord(stream_type_)}}},
           {"channels", std::move(channels)},
           {"inputs", std::move(inputs)},
