@@ -226,7 +226,7 @@ class PageChecks(unittest.TestCase):
 class H264View(PageChecks):
     """One PTZ dome with H.264: pictures, PTZ, presets, I/O, log, then Ctrl-C."""
 
-    ADDRESS = '127.0.0.202'
+    ADDRESS = '127.0.0.215'
 
     @classmethod
     def setUpClass(cls):
@@ -475,10 +475,10 @@ class MjpegView(PageChecks):
                     part.process.stop()
 
     def test_mjpeg_over_rtsp(self):
-        self.run_stream('127.0.0.203', 0)
+        self.run_stream('127.0.0.216', 0)
 
     def test_mjpeg_over_http(self):
-        self.run_stream('127.0.0.204', 1)
+        self.run_stream('127.0.0.217', 1)
 
 
 def main():
