@@ -254,7 +254,7 @@ struct ViewServer::Callbacks {
   }
 
   static MHD_Result Answer(ViewServer& server, MHD_Connection* connection, const char* url, const char* method,
-                                RequestState& request) {
+                           RequestState& request) {
     const std::string_view path = url;
     const std::string_view verb = method;
     const bool get = verb == "GET" || verb == "HEAD";
