@@ -6,6 +6,7 @@
 #include "event_hub.h"
 #include "stop_wait.h"
 #include "view_server.h"
+#include "view_session.h"
 
 namespace tessavirn_host {
 

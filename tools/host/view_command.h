@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "view_session.h"
+#include "view_options.h"
 
 namespace tessavirn_host {
 

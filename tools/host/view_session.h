@@ -10,27 +10,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "device_config.h"
 #include "driver_session.h"
 #include "event_hub.h"
 #include "host/io.h"
 #include "host/ptz.h"
 #include "live_channel.h"
 #include "ptz_words.h"
+#include "view_options.h"
 
 namespace tessavirn_host {
-
-struct ViewOptions {
-  std::string driver_path;  // empty: DefaultDriverPath()
-  DeviceConfig device;
-  std::vector<std::uint32_t> channels = {0};
-  std::uint16_t width = 640;
-  std::uint16_t height = 480;
-  std::uint16_t interval_ms = 40;
-  std::uint16_t quality = 60;
-  std::string listen = "127.0.0.1:8080";  // HOST:PORT
-  std::string web_password_file;          // empty: no page password
-};
 
 // A preset operation's outcome: the control's status, and the preset list after it.
 struct PresetResult {
