@@ -27,17 +27,6 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
   return parts;
 }
 
-// A channel, output or log position: decimal digits only, at most nine of them.
-std::optional<std::uint32_t> ParseIndex(std::string_view text) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  std::uint32_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint32_t>(c - '0');
-  }
-  return value;
-}
-
 bool IsJsonContentType(std::string_view type) {
   const std::size_t semicolon = type.find(';');
   std::string_view media = type.substr(0, semicolon);
@@ -92,11 +81,7 @@ std::optional<std::string> StringField(const json& body, const char* field, ApiR
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 ApiReply Refused(const std::string& call, int status) {
-  ApiReply reply = ApiError(409, "the driver refused " + call + ": " + PtzStatusText(status));
-  json body = json::parse(reply.body);
-  body["status"] = status;
-  reply.body = DumpJson(body);
-  return reply;
+  return {409, DumpJson({{"error", "the driver refused " + call + ": " + PtzStatusText(status)}, {"status", status}})};
 }
 
 ApiReply PresetReply(const std::string& call, const PresetResult& result) {
@@ -194,6 +179,16 @@ ApiReply AnswerOutput(ViewSession& session, const ApiRequest& request, const std
 }
 
 }  // namespace
+
+std::optional<std::uint32_t> ParseIndex(std::string_view text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return value;
+}
 
 ApiReply ApiError(int status, const std::string& message) { return {status, DumpJson({{"error", message}})}; }
 

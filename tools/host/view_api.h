@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "view_session.h"
 
@@ -29,6 +32,9 @@ inline constexpr std::size_t kMaxApiBodyBytes = 64 * 1024;
 // not declared as JSON, 503 the camera has no PTZ or I/O. A POST must be declared
 // application/json, which a page of another site cannot send without the browser asking first.
 ApiReply AnswerApi(ViewSession& session, const ApiRequest& request);
+
+// A channel, output or log position in a path: decimal digits only, at most nine of them.
+std::optional<std::uint32_t> ParseIndex(std::string_view text);
 
 // An error answer: {"error": message}.
 ApiReply ApiError(int status, const std::string& message);

@@ -202,8 +202,8 @@ std::optional<PicturePath> ParsePicturePath(std::string_view path) {
 }
 
 LiveChannel* FindChannel(ViewSession& session, const std::string& text) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return nullptr;
-  return session.Channel(static_cast<std::uint32_t>(std::stoul(text)));
+  const auto channel = ParseIndex(text);
+  return channel ? session.Channel(*channel) : nullptr;
 }
 
 }  // namespace
